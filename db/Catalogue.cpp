@@ -1,0 +1,24 @@
+#include "db/Catalogue.h"
+
+#include "db/Connection.h"
+
+#include <algorithm>
+
+namespace orv::db {
+
+bool isListedTable(std::string_view name) {
+    if (name.size() < 3)
+        return true;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return !(lower(name[0]) == 's' && lower(name[1]) == 'y' && lower(name[2]) == 's');
+}
+
+std::vector<std::string> listTables(const Login& login) {
+    Connection connection;
+    connection.open(connectionString(login));
+    std::vector<std::string> names = connection.firstColumn(showTablesQuery);
+    std::erase_if(names, [](const std::string& name) { return !isListedTable(name); });
+    return names;
+}
+
+} // namespace orv::db

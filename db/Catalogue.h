@@ -1,0 +1,20 @@
+#pragma once
+
+#include "db/Login.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orv::db {
+
+inline constexpr const char* showTablesQuery = "SHOW TABLES;";
+
+// Whether a table is offered for export: names whose first three letters are "sys", in any
+// letter case, are left out.
+bool isListedTable(std::string_view name);
+
+// The listed tables of the login's database, in the server's order.
+std::vector<std::string> listTables(const Login& login);
+
+} // namespace orv::db

@@ -1,0 +1,138 @@
+#include "db/Connection.h"
+#include "db/Catalogue.h"
+#include "db/Error.h"
+#include "support/TestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+using namespace orv;
+using orv::db::Connection;
+using orv::db::Login;
+
+namespace {
+
+// Opens a connection for the login and returns the error it fails with.
+Error openError(const Login& login, db::Timeouts timeouts = {}) {
+    Connection connection(timeouts);
+    try {
+        connection.open(db::connectionString(login));
+    } catch (const Error& e) {
+        EXPECT_FALSE(connection.isOpen());
+        return e;
+    }
+    ADD_FAILURE() << "the connection opened";
+    return Error("");
+}
+
+} // namespace
+
+TEST(Connection, OpensAndClosesWithTheRightLogin) {
+    Login login = test::serverLogin("mysql");
+    EXPECT_TRUE(db::TestMySQLConnection(login));
+    Connection connection;
+    connection.open(db::connectionString(login));
+    EXPECT_TRUE(connection.isOpen());
+    connection.close();
+    EXPECT_FALSE(connection.isOpen());
+    // Closing twice, or using a closed connection, fails the way ADO does.
+    EXPECT_THROW(connection.close(), Error);
+    try {
+        connection.firstColumn("SELECT 1");
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Operation is not allowed when the object is closed.");
+    }
+}
+
+TEST(Connection, RefusedLoginsCarryTheDriversText) {
+    Login wrong = test::serverLogin("mysql");
+    wrong.password += "x";
+    EXPECT_FALSE(db::TestMySQLConnection(wrong));
+    Error e = openError(wrong);
+    EXPECT_EQ(e.sqlState(), "28000");
+    EXPECT_EQ(e.nativeCode(), 1045);
+    EXPECT_NE(std::string(e.what()).find("Access denied for user 'orvendel'"), std::string::npos)
+        << e.what();
+
+    Login unknown = test::serverLogin("nosuchdb");
+    EXPECT_FALSE(db::TestMySQLConnection(unknown));
+    e = openError(unknown);
+    EXPECT_EQ(e.nativeCode(), 1049);
+    EXPECT_NE(std::string(e.what()).find("Unknown database 'nosuchdb'"), std::string::npos);
+
+    Login nobody = test::serverLogin("mysql");
+    nobody.port = std::to_string(test::closedPort());
+    EXPECT_FALSE(db::TestMySQLConnection(nobody));
+    e = openError(nobody);
+    EXPECT_EQ(e.nativeCode(), 2002);
+    EXPECT_NE(std::string(e.what()).find("Can't connect to server on '127.0.0.1'"),
+              std::string::npos);
+
+    EXPECT_FALSE(db::TestMySQLConnection(Login{}));
+}
+
+TEST(Connection, PasswordWithSemicolonAndBraceLogsIn) {
+    const std::string password = "se;mi}co{lon";
+    test::sql("DROP USER IF EXISTS 'braces'@'localhost', 'braces'@'127.0.0.1';"
+              "CREATE USER 'braces'@'localhost' IDENTIFIED BY '" +
+              password +
+              "';"
+              "CREATE USER 'braces'@'127.0.0.1' IDENTIFIED BY '" +
+              password + "';");
+    Login login = test::serverLogin();
+    login.user = "braces";
+    login.password = password;
+    EXPECT_TRUE(db::TestMySQLConnection(login));
+    login.password = "se";
+    EXPECT_FALSE(db::TestMySQLConnection(login));
+}
+
+TEST(Connection, GivesUpOnASilentServerAfterFifteenSeconds) {
+    test::SilentListener silent;
+    Login login = test::serverLogin("mysql");
+    login.port = std::to_string(silent.port());
+    auto start = std::chrono::steady_clock::now();
+    Error e = openError(login);
+    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(e.sqlState(), "08S01") << e.what();
+    // The default connect time-out bounds the wait: not sooner, and not forever.
+    EXPECT_GE(seconds, 14.0);
+    EXPECT_LT(seconds, 40.0);
+}
+
+TEST(Connection, CommandTimeOutEndsALongQuery) {
+    Connection connection({15, 1});
+    connection.open(db::connectionString(test::serverLogin("mysql")));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(connection.firstColumn("SELECT SLEEP(20)"), Error);
+    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 15.0);
+}
+
+TEST(UnregisteredDriver, EveryOpenFails) {
+    if (!std::getenv("ODBCSYSINI"))
+        GTEST_SKIP() << "runs as db_unregistered_driver, with an empty driver list";
+    Login login = test::serverLogin("mysql");
+    EXPECT_FALSE(db::TestMySQLConnection(login));
+    Error e = openError(login);
+    EXPECT_NE(std::string(e.what()).find("MySQL ODBC 5.1 Driver"), std::string::npos) << e.what();
+}
+
+TEST(Catalogue, SysFilterLooksAtTheFirstThreeLettersOnly) {
+    for (const char* hidden : {"sys", "system_log", "SysConfig", "SYS_x", "sYs"})
+        EXPECT_FALSE(db::isListedTable(hidden)) << hidden;
+    for (const char* listed : {"sy", "s", "", "mysys", "a_sys", " sys", "syx", "customers"})
+        EXPECT_TRUE(db::isListedTable(listed)) << listed;
+}
+
+TEST(Catalogue, ListsTablesInServerOrderWithoutSysTables) {
+    test::recreateDatabase("catalogue");
+    test::sql("USE catalogue; CREATE TABLE SysConfig (a int); CREATE TABLE customers (a int);"
+              "CREATE TABLE `my table` (a int); CREATE TABLE sys_x (a int); CREATE TABLE mysys (a "
+              "int);");
+    std::vector<std::string> names = db::listTables(test::serverLogin("catalogue"));
+    EXPECT_EQ(names, (std::vector<std::string>{"customers", "my table", "mysys"}));
+}
