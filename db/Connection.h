@@ -1,9 +1,11 @@
 #pragma once
 
+#include "db/Error.h"
 #include "db/Login.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,12 @@ struct Field {
     int numericScale = 0;
 
     bool operator==(const Field&) const = default;
+};
+
+// The columns of one query of a batch, or why they could not be read.
+struct Description {
+    std::vector<Field> fields;
+    std::optional<Error> error;
 };
 
 struct Timeouts {
@@ -42,10 +50,15 @@ public:
     // Runs a query and returns the first column of every row as text.
     std::vector<std::string> firstColumn(const std::string& sql);
 
-    // The columns a query would return, read without running it: no row crosses the wire.
-    std::vector<Field> describe(const std::string& sql);
+    // The columns of several queries, read in as few round trips as the server allows. Each
+    // query is a single SELECT whose rows the caller keeps from crossing the wire (LIMIT 0).
+    // A query that fails gets its error; a lost connection throws.
+    std::vector<Description> describeEach(const std::vector<std::string>& queries);
 
 private:
+    void describeRange(const std::vector<std::string>& queries, size_t begin, size_t end,
+                       std::vector<Description>& results);
+
     struct Impl;
     Timeouts timeouts_;
     std::unique_ptr<Impl> impl_;

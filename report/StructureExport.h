@@ -12,7 +12,8 @@
 
 namespace orv::report {
 
-// "select * from `name`", with any back-quote in the name doubled.
+// "select * from `name` limit 0", with any back-quote in the name doubled: its columns
+// describe the table, and no row crosses the wire.
 std::string selectAllQuery(std::string_view table);
 
 // One export of the structure report, in the order its steps run. The table names are copied
@@ -31,8 +32,12 @@ public:
     const std::string& tableName(size_t index) const { return tables_.at(index); }
 
     // Reads the columns of one table; a table that cannot be read is written without columns,
-    // counted, and its error returned so the caller can report it.
+    // counted, and its error returned so the caller can report it. A lost connection throws.
+    // Tables are read ahead in batches: only a table not read yet waits for the server.
     std::optional<Error> readTable(size_t index);
+    bool isReadAhead(size_t index) const noexcept {
+        return index >= prefetchStart_ && index < prefetchStart_ + prefetched_.size();
+    }
     // The column rows of the table last read, one call per column, then the block's end.
     void writeTableHead();
     size_t columnCount() const noexcept { return fields_.size(); }
@@ -51,6 +56,9 @@ private:
     db::Connection connection_;
     std::string current_;
     std::vector<db::Field> fields_;
+    // Descriptions read ahead, several tables per round trip, starting at table prefetchStart_.
+    std::vector<db::Description> prefetched_;
+    size_t prefetchStart_ = 0;
     size_t unreadable_ = 0;
 };
 

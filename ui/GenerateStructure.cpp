@@ -1,7 +1,9 @@
 #include "ui/GenerateStructure.h"
 
+#include "app/Background.h"
 #include "app/ErrorReport.h"
 #include "report/StructureExport.h"
+#include "ui/Program.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -12,8 +14,10 @@ namespace orv::ui {
 namespace {
 bool running = false;
 
-void yield() {
+// Lets the windows repaint; false once the program is being closed, which abandons the export.
+bool yield() {
     QCoreApplication::processEvents();
+    return !programEnding();
 }
 
 // Marks the export as running and the window as busy for as long as it lives.
@@ -36,14 +40,25 @@ private:
 
 bool runExport(report::StructureExport& job, app::ErrorTrap& trap) {
     bool ok = trap.run(118, [&] { job.createFile(); }) && trap.run(122, [&] { job.writeHead(); }) &&
-              trap.run(142, [&] { job.connect(); });
+              trap.run(142, [&] { app::runWithoutFreezing([&job] { job.connect(); }); });
     for (size_t i = 0; ok && i < job.tableCount(); ++i) {
-        yield();
-        if (std::optional<Error> error = job.readTable(i))
-            trap.report(154, std::make_exception_ptr(*error));
+        if (!yield())
+            return false;
+        std::optional<Error> unreadable;
+        ok = trap.run(154, [&] {
+            if (job.isReadAhead(i))
+                unreadable = job.readTable(i);
+            else
+                unreadable = app::runWithoutFreezing([&job, i] { return job.readTable(i); });
+        });
+        if (!ok)
+            break;
+        if (unreadable)
+            trap.report(154, std::make_exception_ptr(*unreadable));
         ok = trap.run(162, [&] { job.writeTableHead(); });
         for (size_t column = 0; ok && column < job.columnCount(); ++column) {
-            yield();
+            if (!yield())
+                return false;
             ok = trap.run(188, [&] { job.writeColumn(column); });
         }
         ok = ok && trap.run(198, [&] { job.writeTableEnd(); });

@@ -9,6 +9,13 @@
 #include <functional>
 #include <vector>
 
+#include <ostream>
+
+// Lets test failures show texts instead of bytes.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace orv::test {
 
 // Records every box the program shows and answers its questions from a script.
