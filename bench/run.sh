@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The performance benchmark: one command, figures printed, nothing asserted.
+#   bench/run.sh
+# Builds, starts its own MariaDB server on loopback, generates the schemas once, and prints:
+#   1. 2,000 tables of 20 columns: orvendel-export against mysqldump --no-data --skip-triggers
+#   2. 2,000,000 rows against none: time and peak memory of the export
+#   3. case 1 through a proxy that adds 10 ms each way (20 ms round trip)
+#   4. 20,000 tables listed into the selection window's list
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+"$here/scripts/setup.sh" >/dev/null
+if ! command -v /usr/bin/time >/dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends time >/dev/null
+fi
+exec "$here/scripts/test-server.sh" "$here/bench/session.sh"

@@ -1,0 +1,433 @@
+#include "cli/ExportCommand.h"
+
+#include "cli/Terminal.h"
+#include "db/Catalogue.h"
+#include "report/StructureExport.h"
+#include "settings/Settings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+namespace orv::cli {
+
+namespace {
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+std::optional<int> parseNumber(std::string_view text) {
+    int value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+void addOnce(std::vector<std::string>& names, const std::string& name) {
+    if (std::find(names.begin(), names.end(), name) == names.end())
+        names.push_back(name);
+}
+
+std::string fromSettings(const char* key, const char* defaultValue = "") {
+    return settings::ReadSetting(QString::fromLatin1(key), QString::fromLatin1(defaultValue))
+        .toStdString();
+}
+
+db::Login commandLogin(const Options& options, const Console& console) {
+    const db::Login stored = storedLogin();
+    db::Login login = overriddenLogin(stored, options);
+    if (options.passwordStdin) {
+        login.password = readPasswordLine(console.in, "standard input");
+    } else if (!storedPasswordApplies(stored, login) || stored.password.empty()) {
+        // Without a terminal there is nobody to ask: an account without password may still do.
+        login.password =
+            promptPassword(printable("Password for " + login.user + "@" + login.server + ": "))
+                .value_or("");
+    }
+    return login;
+}
+
+// The report goes to a file first even for a descriptor, so that a failed export leaves
+// nothing half-written there either.
+class Spool {
+public:
+    Spool() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvendel-export.XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            throw Error("Cannot create a temporary folder in " +
+                        pattern.substr(0, pattern.rfind('/')) + ": " + std::strerror(errno));
+        folder_ = pattern;
+    }
+    ~Spool() {
+        if (!folder_.empty()) {
+            ::unlink(path().c_str());
+            ::rmdir(folder_.c_str());
+        }
+    }
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+
+    std::string path() const { return folder_ + "/report.txt"; }
+
+    void copyTo(int fd, const std::string& name) {
+        int in = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0)
+            throw Error("Cannot read the report " + path() + ": " + std::strerror(errno));
+        // Gone from the disk before the copy, which a closed pipe may end by SIGPIPE.
+        ::unlink(path().c_str());
+        ::rmdir(folder_.c_str());
+        folder_.clear();
+        char buffer[64 * 1024];
+        int failure = 0;
+        for (;;) {
+            ssize_t got = ::read(in, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                ::close(in);
+                throw Error("Cannot read the report: " + std::string(std::strerror(errno)));
+            }
+            if (got == 0)
+                break;
+            if (!writeAll(fd, std::string_view(buffer, static_cast<size_t>(got)))) {
+                failure = errno;
+                break;
+            }
+        }
+        ::close(in);
+        if (failure != 0)
+            throw Error("Cannot write the report to " + name + ": " + std::strerror(failure));
+    }
+
+private:
+    std::string folder_;
+};
+
+class Command {
+public:
+    Command(const Options& options, const Console& console)
+        : options_(options), console_(console), progress_(console.err) {}
+
+    int run() {
+        db::Login login = commandLogin(options_, console_);
+        progress_.show("Reading the table list of " + login.database + " on " + login.server);
+        std::vector<std::string> listed = db::listTables(login);
+        stopIfInterrupted();
+        if (options_.list)
+            return printList(listed);
+
+        Selection selection = selectTables(listed, options_);
+        for (const std::string& name : selection.missing)
+            error(db::isListedTable(name)
+                      ? "table " + quotedName(name) + " is not in database " + login.database
+                      : "table " + quotedName(name) +
+                            " is left out: names starting with \"sys\" are "
+                            "not exported");
+        if (selection.tables.empty()) {
+            if (selection.missing.empty())
+                error("database " + login.database + " has no tables to export");
+            return nothingExported;
+        }
+        size_t unreadable = exportTables(login, std::move(selection.tables));
+        return unreadable + selection.missing.size() == 0 ? exported : exportedWithUnreadableTables;
+    }
+
+    void error(const std::string& text) {
+        progress_.clear();
+        std::string line = text;
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        writeAll(console_.err, std::string(commandName) + ": " + printable(line) + "\n");
+    }
+
+private:
+    int printList(const std::vector<std::string>& names) {
+        progress_.clear();
+        std::string text;
+        for (const std::string& name : names)
+            text += name + "\n";
+        if (!writeAll(console_.out, text))
+            throw Error(std::string("Cannot write the table list: ") + std::strerror(errno));
+        return exported;
+    }
+
+    size_t exportTables(const db::Login& login, std::vector<std::string> tables) {
+        const std::optional<int> descriptor = options_.output
+                                                  ? descriptorPath(*options_.output, console_)
+                                                  : std::optional<int>(console_.out);
+        std::optional<Spool> spool;
+        if (descriptor)
+            spool.emplace();
+        report::StructureExport job(login, std::move(tables),
+                                    spool ? spool->path() : *options_.output);
+        job.createFile();
+        job.writeHead();
+        progress_.show("Connecting to " + login.server);
+        job.connect();
+        const std::string count = std::to_string(job.tableCount());
+        for (size_t i = 0; i < job.tableCount(); ++i) {
+            stopIfInterrupted();
+            progress_.show("Table " + std::to_string(i + 1) + " of " + count + ": " +
+                           job.tableName(i));
+            std::optional<Error> failure = readTable(job, i, login);
+            stopIfInterrupted();
+            if (failure)
+                error("table " + quotedName(job.tableName(i)) + ": " + failure->what());
+            job.writeTableHead();
+            for (size_t column = 0; column < job.columnCount(); ++column)
+                job.writeColumn(column);
+            job.writeTableEnd();
+        }
+        stopIfInterrupted();
+        job.finish();
+        progress_.clear();
+        if (spool) {
+            const std::string name = *descriptor == console_.out ? "standard output"
+                                     : *descriptor == console_.err
+                                         ? "standard error"
+                                         : "descriptor " + std::to_string(*descriptor);
+            spool->copyTo(*descriptor, name);
+        }
+        return job.unreadableTables();
+    }
+
+    // Once the connection is lost no later table can be read either: one error ends the export
+    // rather than one for every table left.
+    static std::optional<Error> readTable(report::StructureExport& job, size_t index,
+                                          const db::Login& login) {
+        try {
+            return job.readTable(index);
+        } catch (const Error& e) {
+            throw Error("the connection to " + login.server + " was lost while reading table " +
+                            quotedName(job.tableName(index)) + ", no report written: " + e.what(),
+                        e.sqlState(), e.nativeCode());
+        }
+    }
+
+    const Options& options_;
+    const Console& console_;
+    ProgressLine progress_;
+};
+
+} // namespace
+
+Options parseOptions(const std::vector<std::string>& arguments) {
+    Options options;
+    std::vector<std::string> names;
+    bool onlyNames = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (onlyNames || argument == "-" || !startsWith(argument, "-")) {
+            addOnce(names, argument);
+            continue;
+        }
+        if (argument == "--") {
+            onlyNames = true;
+            continue;
+        }
+        std::string name = argument;
+        std::optional<std::string> attached;
+        if (startsWith(argument, "--")) {
+            size_t equals = argument.find('=');
+            if (equals != std::string::npos) {
+                name = argument.substr(0, equals);
+                attached = argument.substr(equals + 1);
+            }
+        } else if (argument.size() > 2) {
+            name = argument.substr(0, 2);
+            attached = argument.substr(2);
+        }
+        auto value = [&]() -> std::string {
+            if (attached)
+                return *attached;
+            if (i + 1 == arguments.size())
+                throw UsageError("option " + name + " needs a value");
+            return arguments[++i];
+        };
+        auto flag = [&](bool& target) {
+            if (attached)
+                throw UsageError("option " + name + " takes no value");
+            target = true;
+        };
+        if (name == "--server")
+            options.server = value();
+        else if (name == "--port")
+            options.port = value();
+        else if (name == "--user")
+            options.user = value();
+        else if (name == "--database")
+            options.database = value();
+        else if (name == "-o" || name == "--output")
+            options.output = value();
+        else if (name == "--password-stdin")
+            flag(options.passwordStdin);
+        else if (name == "--list")
+            flag(options.list);
+        else if (name == "--all")
+            flag(options.all);
+        else if (name == "--help")
+            flag(options.help);
+        else if (name == "--version")
+            flag(options.version);
+        else if (name == "--password" || name == "-p")
+            throw UsageError("a password is never taken from the command line: it is read from "
+                             "the saved login, from standard input with --password-stdin, or "
+                             "from the terminal");
+        else
+            throw UsageError("unknown option " + argument);
+    }
+    options.tables = std::move(names);
+    if (options.help || options.version)
+        return options;
+
+    if (options.port) {
+        std::optional<int> port = parseNumber(*options.port);
+        if (!port || *port < 1 || *port > 65535)
+            throw UsageError("port " + *options.port + " is not a number from 1 to 65535");
+    }
+    if (options.output && options.output->empty())
+        throw UsageError("the output file name is empty");
+    if (options.list && (options.all || !options.tables.empty() || options.output))
+        throw UsageError("--list takes no table names, --all or --output");
+    if (options.all && !options.tables.empty())
+        throw UsageError("give table names or --all, not both");
+    if (!options.list && !options.all && options.tables.empty())
+        throw UsageError("name the tables to report, or give --all or --list");
+    return options;
+}
+
+db::Login storedLogin() {
+    return {fromSettings(settings::MyServer, "localhost"), fromSettings(settings::MyUser),
+            fromSettings(settings::MyPassword), fromSettings(settings::MyDatabase),
+            fromSettings(settings::MyPort, "3306")};
+}
+
+db::Login overriddenLogin(const db::Login& stored, const Options& options) {
+    db::Login login = stored;
+    login.server = options.server.value_or(stored.server);
+    login.port = options.port.value_or(stored.port);
+    login.user = options.user.value_or(stored.user);
+    login.database = options.database.value_or(stored.database);
+    return login;
+}
+
+bool storedPasswordApplies(const db::Login& stored, const db::Login& effective) {
+    return stored.server == effective.server && stored.port == effective.port &&
+           stored.user == effective.user;
+}
+
+Selection selectTables(const std::vector<std::string>& listed, const Options& options) {
+    Selection selection;
+    if (options.all) {
+        selection.tables = listed;
+        return selection;
+    }
+    for (const std::string& name : listed)
+        if (std::find(options.tables.begin(), options.tables.end(), name) != options.tables.end())
+            addOnce(selection.tables, name);
+    for (const std::string& name : options.tables)
+        if (std::find(listed.begin(), listed.end(), name) == listed.end())
+            selection.missing.push_back(name);
+    return selection;
+}
+
+std::string quotedName(std::string_view name) {
+    std::string quoted = "`";
+    for (char c : name) {
+        quoted += c;
+        if (c == '`')
+            quoted += '`';
+    }
+    return quoted + "`";
+}
+
+std::optional<int> descriptorPath(std::string_view path, const Console& console) {
+    if (path == "-" || path == "/dev/stdout")
+        return console.out;
+    if (path == "/dev/stderr")
+        return console.err;
+    if (path == "/dev/stdin")
+        return console.in;
+    for (std::string_view folder : {"/dev/fd/", "/proc/self/fd/"})
+        if (startsWith(path, folder))
+            if (std::optional<int> fd = parseNumber(path.substr(folder.size())); fd && *fd >= 0)
+                return *fd == 0   ? console.in
+                       : *fd == 1 ? console.out
+                       : *fd == 2 ? console.err
+                                  : *fd;
+    return std::nullopt;
+}
+
+std::string usageText() {
+    return R"(Usage: orvendel-export [OPTION]... TABLE...
+  or:  orvendel-export [OPTION]... --all
+  or:  orvendel-export [OPTION]... --list
+Write the structure report of MySQL tables, the same report the Orvendel desktop program
+writes, without a display.
+
+The login is the one Orvendel saved, with these values put over it:
+      --server=HOST      server name or address
+      --port=PORT        TCP port
+      --user=NAME        user name
+      --database=NAME    database
+      --password-stdin   read the password from the first line of standard input
+The saved password is only sent to the saved server, port and user. When it is not
+used and --password-stdin is not given, the password is asked for on the terminal
+without echo; with no terminal, the password is empty.
+
+      --list             print the table names, one a line, as Orvendel lists them
+      --all              report every listed table
+  -o, --output=FILE      write the report to FILE, which is only replaced once the
+                         report is complete (default: standard output)
+      --help             display this help and exit
+      --version          output version information and exit
+
+Tables are reported in the order of the table list, each once. Names starting with
+"sys" in any letter case are not listed. Use -- before table names starting with "-".
+
+Exit status:
+ 0  the report was written
+ 1  the report was written, but some tables could not be read or were not found
+ 2  nothing was exported (bad usage, no connection or a lost one, output not writable)
+)";
+}
+
+std::string versionText() {
+    return std::string(commandName) + " (Orvendel) " ORVENDEL_VERSION "\n";
+}
+
+int run(const std::vector<std::string>& arguments, const Console& console) {
+    Options options;
+    try {
+        options = parseOptions(arguments);
+    } catch (const UsageError& e) {
+        writeAll(console.err, std::string(commandName) + ": " + printable(e.what()) + " (see " +
+                                  commandName + " --help)\n");
+        return nothingExported;
+    }
+    if (options.help || options.version)
+        return writeAll(console.out, options.help ? usageText() : versionText()) ? exported
+                                                                                 : nothingExported;
+
+    Command command(options, console);
+    try {
+        return command.run();
+    } catch (const Interrupted&) {
+        return nothingExported;
+    } catch (const Error& e) {
+        // A failure the interruption itself caused says nothing new.
+        if (interruption() == 0)
+            command.error(e.what());
+        return nothingExported;
+    }
+}
+
+} // namespace orv::cli

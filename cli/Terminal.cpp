@@ -1,0 +1,223 @@
+#include "cli/Terminal.h"
+
+#include "db/Error.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace orv::cli {
+
+namespace {
+
+volatile std::sig_atomic_t caught = 0;
+// The terminal whose echo is off, and its settings before; the handler puts them back.
+volatile std::sig_atomic_t quietTerminal = -1;
+termios echoingSettings{};
+
+extern "C" void onInterruption(int signal) {
+    caught = signal;
+    if (quietTerminal >= 0)
+        ::tcsetattr(quietTerminal, TCSANOW, &echoingSettings);
+}
+
+// Keeps a terminal's echo off for its lifetime.
+class EchoOff {
+public:
+    EchoOff(int fd, const termios& saved) : fd_(fd) {
+        echoingSettings = saved;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        quietTerminal = fd;
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
+        ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    }
+    ~EchoOff() {
+        quietTerminal = -1;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        ::tcsetattr(fd_, TCSAFLUSH, &echoingSettings);
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+private:
+    int fd_;
+};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const noexcept { return fd_; }
+
+private:
+    int fd_;
+};
+
+size_t terminalColumns(int fd) {
+    winsize size{};
+    if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
+        return 80;
+    return size.ws_col;
+}
+
+// At most this many characters of UTF-8 text.
+std::string_view firstCharacters(std::string_view text, size_t count) {
+    size_t characters = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && characters++ == count)
+            return text.substr(0, i);
+    }
+    return text;
+}
+
+} // namespace
+
+void catchInterruptions() {
+    struct sigaction action {};
+    action.sa_handler = onInterruption;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a password prompt waiting for a key must end on Ctrl+C.
+    action.sa_flags = SA_RESETHAND;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+int interruption() noexcept {
+    return caught;
+}
+
+void stopIfInterrupted() {
+    if (caught != 0)
+        throw Interrupted{};
+}
+
+std::string readPasswordLine(int fd, const std::string& source) {
+    // The signals stay blocked but while waiting, so one caught just before the wait still
+    // ends it.
+    sigset_t interruptions, others;
+    sigemptyset(&interruptions);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&interruptions, signal);
+    ::pthread_sigmask(SIG_BLOCK, &interruptions, &others);
+    std::string line;
+    int failure = 0;
+    bool tooLong = false;
+    for (;;) {
+        if (caught != 0)
+            break;
+        pollfd ready{fd, POLLIN, 0};
+        if (::ppoll(&ready, 1, nullptr, &others) < 0) {
+            if (errno == EINTR)
+                continue;
+            failure = errno;
+            break;
+        }
+        char c = 0;
+        ssize_t got = ::read(fd, &c, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            failure = errno;
+        if (got <= 0 || c == '\n')
+            break;
+        if (line.size() == maxPasswordBytes) {
+            tooLong = true;
+            break;
+        }
+        line += c;
+    }
+    ::pthread_sigmask(SIG_SETMASK, &others, nullptr);
+    stopIfInterrupted();
+    if (failure != 0)
+        throw Error("Cannot read the password from " + source + ": " + std::strerror(failure));
+    if (tooLong)
+        throw Error("The password from " + source + " is longer than " +
+                    std::to_string(maxPasswordBytes) + " bytes.");
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+std::optional<std::string> promptPassword(const std::string& prompt) {
+    Descriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+    termios saved{};
+    if (tty.get() < 0 || ::tcgetattr(tty.get(), &saved) != 0)
+        return std::nullopt;
+    // The Enter typed is not echoed either; the line ends once echo is back.
+    struct LineEnd {
+        int fd;
+        ~LineEnd() { writeAll(fd, "\n"); }
+    } lineEnd{tty.get()};
+    EchoOff quiet(tty.get(), saved);
+    writeAll(tty.get(), prompt);
+    return readPasswordLine(tty.get(), "the terminal");
+}
+
+ProgressLine::ProgressLine(int fd) : fd_(fd), enabled_(::isatty(fd) == 1) {}
+
+ProgressLine::~ProgressLine() {
+    clear();
+}
+
+void ProgressLine::show(std::string_view text) {
+    if (!enabled_)
+        return;
+    // A line longer than the terminal would wrap, and "\r" could not take it back.
+    const std::string line = printable(text);
+    writeAll(fd_, "\r\033[K" + std::string(firstCharacters(line, terminalColumns(fd_) - 1)));
+    shown_ = true;
+}
+
+void ProgressLine::clear() {
+    if (shown_)
+        writeAll(fd_, "\r\033[K");
+    shown_ = false;
+}
+
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += '?';
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            out += '?'; // a C1 control in UTF-8, which some terminals obey
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+bool writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        text.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+} // namespace orv::cli
