@@ -74,8 +74,8 @@ public:
             }
             size_t sent = 0;
             while (sent < chunk.data.size()) {
-                ssize_t n = ::send(to_, chunk.data.data() + sent, chunk.data.size() - sent,
-                                   MSG_NOSIGNAL);
+                ssize_t n =
+                    ::send(to_, chunk.data.data() + sent, chunk.data.size() - sent, MSG_NOSIGNAL);
                 if (n <= 0)
                     return;
                 sent += size_t(n);
@@ -119,16 +119,18 @@ void serve(int client, int targetPort, std::chrono::milliseconds delay) {
     std::atomic<int> lastSpeaker{0};
     Direction up(client, server, delay, true, lastSpeaker);
     Direction down(server, client, delay, false, lastSpeaker);
-    std::thread threads[] = {std::thread(&Direction::read, &up), std::thread(&Direction::write, &up),
-                             std::thread(&Direction::read, &down),
-                             std::thread(&Direction::write, &down)};
+    std::thread threads[] = {
+        std::thread(&Direction::read, &up), std::thread(&Direction::write, &up),
+        std::thread(&Direction::read, &down), std::thread(&Direction::write, &down)};
     for (std::thread& t : threads)
         t.join();
     ::close(client);
     ::close(server);
 }
 
-void onSignal(int) { stopping = true; }
+void onSignal(int) {
+    stopping = true;
+}
 
 } // namespace
 

@@ -1,14 +1,14 @@
-// Times the filling of the selection window's table list, the way "Next >" fills it, and how
-// long the window went without handling its events meanwhile.
+// Times "Next >" on a database with many tables until the selection window shows the filled
+// list, and how long the login window went without handling its events meanwhile.
 //   orvendel-list-bench HOST PORT USER PASSWORD DATABASE
 
 #include "app/Dialogs.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
-#include "ui/MySQL.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QTimer>
 
@@ -23,9 +23,12 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     orv::app::QtDialogs dialogs;
     orv::ui::Form1 form1({dialogs, QString(), [] { return 1; }, [](const QUrl&) {}});
-    orv::ui::Form2& form2 = form1.form2();
-    form2.show();
-    const orv::db::Login login{argv[1], argv[3], argv[4], argv[5], argv[2]};
+    form1.show();
+    form1.Text1->setText(argv[1]);
+    form1.Text5->setText(argv[2]);
+    form1.Text2->setText(argv[3]);
+    form1.Text3->setText(argv[4]);
+    form1.Text4->setText(argv[5]);
 
     QElapsedTimer clock;
     qint64 lastTick = 0;
@@ -39,11 +42,13 @@ int main(int argc, char** argv) {
     });
     clock.start();
     ticker.start();
-    orv::ui::AddMySQLToList1(*form2.List1, login, dialogs);
+    form1.PushButton3_Click();
+    orv::ui::Form2& form2 = form1.form2();
     const qint64 total = clock.elapsed();
     longestPause = std::max(longestPause, total - lastTick);
-    std::printf("%d tables listed in %.2f s; longest time without handling window events: %lld "
-                "ms\n",
-                form2.List1->count(), double(total) / 1000.0, static_cast<long long>(longestPause));
+    std::printf("%d tables listed in %.2f s (window %s); longest time without handling window "
+                "events: %lld ms\n",
+                form2.List1->count(), double(total) / 1000.0,
+                form2.isVisible() ? "shown" : "NOT shown", static_cast<long long>(longestPause));
     return 0;
 }

@@ -20,9 +20,8 @@ std::string withDriverTimeouts(const std::string& connectionString, Timeouts tim
     if (!text.empty() && text.back() != ';')
         text += ';';
     const std::string command = std::to_string(timeouts.commandSeconds);
-    // OPTION 67108864 lets several statements go to the server in one round trip.
     return text + "CONN_TIMEOUT=" + std::to_string(timeouts.connectSeconds) +
-           ";READ_TIMEOUT=" + command + ";WRITE_TIMEOUT=" + command + ";OPTION=67108864;";
+           ";READ_TIMEOUT=" + command + ";WRITE_TIMEOUT=" + command + ";";
 }
 
 std::int32_t clampSize(unsigned long long size) {
@@ -222,58 +221,21 @@ std::vector<Field> describeResult(const odbc::Statement& stmt) {
     return fields;
 }
 
-// Whether an error ended the connection itself rather than one statement.
-bool connectionLost(const Error& error) {
-    return error.sqlState().starts_with("08") || error.nativeCode() == 2006 ||
-           error.nativeCode() == 2013;
-}
-
 } // namespace
 
-std::vector<Description> Connection::describeEach(const std::vector<std::string>& queries) {
+std::vector<Field> Connection::describe(const std::string& sql) {
     if (!impl_->link)
         throw Error(closedObjectText);
-    std::vector<Description> results(queries.size());
-    describeRange(queries, 0, queries.size(), results);
-    return results;
+    odbc::Statement stmt(impl_->link->handle().get());
+    std::string text = sql;
+    stmt.check(SQLPrepare(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()),
+                          static_cast<SQLINTEGER>(text.size())));
+    return describeResult(stmt);
 }
 
-void Connection::describeRange(const std::vector<std::string>& queries, size_t begin, size_t end,
-                               std::vector<Description>& results) {
-    if (begin >= end)
-        return;
-    size_t next = begin;
-    std::optional<Error> failure;
-    {
-        std::string batch;
-        for (size_t i = begin; i < end; ++i)
-            batch += (i == begin ? "" : ";") + queries[i];
-        // The statement must be gone before the next batch: it holds the rest of this one.
-        odbc::Statement stmt(impl_->link->handle().get());
-        try {
-            stmt.check(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(batch.data()),
-                                     static_cast<SQLINTEGER>(batch.size())));
-            for (;;) {
-                results[next].fields = describeResult(stmt);
-                if (++next == end)
-                    return;
-                stmt.check(SQLMoreResults(stmt.get()));
-            }
-        } catch (const Error& e) {
-            if (connectionLost(e))
-                throw;
-            failure = e;
-        }
-    }
-    // The driver fails a whole batch for one bad statement without saying which: halve the
-    // rest until the failing one stands alone.
-    if (end - next == 1) {
-        results[next] = {{}, *failure};
-        return;
-    }
-    const size_t middle = next + (end - next) / 2;
-    describeRange(queries, next, middle, results);
-    describeRange(queries, middle, end, results);
+bool isConnectionLost(const Error& error) {
+    return error.sqlState().starts_with("08") || error.nativeCode() == 2006 ||
+           error.nativeCode() == 2013;
 }
 
 bool TestMySQLConnection(const Login& login, Timeouts timeouts) {

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,12 +20,6 @@ struct Field {
     int numericScale = 0;
 
     bool operator==(const Field&) const = default;
-};
-
-// The columns of one query of a batch, or why they could not be read.
-struct Description {
-    std::vector<Field> fields;
-    std::optional<Error> error;
 };
 
 struct Timeouts {
@@ -50,15 +43,11 @@ public:
     // Runs a query and returns the first column of every row as text.
     std::vector<std::string> firstColumn(const std::string& sql);
 
-    // The columns of several queries, read in as few round trips as the server allows. Each
-    // query is a single SELECT whose rows the caller keeps from crossing the wire (LIMIT 0).
-    // A query that fails gets its error; a lost connection throws.
-    std::vector<Description> describeEach(const std::vector<std::string>& queries);
+    // The columns a query would return, read by preparing it without running it: one round
+    // trip, and no row crosses the wire.
+    std::vector<Field> describe(const std::string& sql);
 
 private:
-    void describeRange(const std::vector<std::string>& queries, size_t begin, size_t end,
-                       std::vector<Description>& results);
-
     struct Impl;
     Timeouts timeouts_;
     std::unique_ptr<Impl> impl_;
@@ -72,5 +61,8 @@ Field adoField(std::string name, int sqlType, unsigned long long columnSize, int
                bool isUnsigned);
 
 extern const char* const closedObjectText;
+
+// Whether an error ended the connection itself, rather than failing one statement.
+bool isConnectionLost(const Error& error);
 
 } // namespace orv::db

@@ -2,12 +2,15 @@
 
 #include "report/ReportFormat.h"
 
+#include <algorithm>
+
 namespace orv::report {
 
 namespace {
-// Enough to make a distant server's round trips negligible, small enough that the window
-// stays responsive between batches.
-constexpr size_t tablesPerRoundTrip = 100;
+// Each table is one round trip: a long list is read on several connections at once, a short
+// one on the export's own.
+constexpr size_t tablesPerConnection = 32;
+constexpr size_t maxConnections = 16;
 } // namespace
 
 std::string selectAllQuery(std::string_view table) {
@@ -41,20 +44,30 @@ void StructureExport::connect() {
 std::optional<Error> StructureExport::readTable(size_t index) {
     current_ = tables_.at(index);
     fields_.clear();
-    if (!isReadAhead(index)) {
-        std::vector<std::string> queries;
-        for (size_t i = index; i < tables_.size() && queries.size() < tablesPerRoundTrip; ++i)
-            queries.push_back(selectAllQuery(tables_[i]));
-        prefetched_ = connection_.describeEach(queries);
-        prefetchStart_ = index;
-    }
-    db::Description& description = prefetched_[index - prefetchStart_];
-    if (description.error) {
+    TableColumns columns = reader().take(index);
+    if (columns.error) {
         ++unreadable_;
-        return description.error;
+        return columns.error;
     }
-    fields_ = std::move(description.fields);
+    fields_ = std::move(columns.fields);
     return std::nullopt;
+}
+
+bool StructureExport::isReadAhead(size_t index) const {
+    return reader_ && reader_->isReady(index);
+}
+
+TableReader& StructureExport::reader() {
+    if (!reader_) {
+        std::vector<std::string> queries;
+        queries.reserve(tables_.size());
+        for (const std::string& table : tables_)
+            queries.push_back(selectAllQuery(table));
+        const size_t workers =
+            std::clamp<size_t>(tables_.size() / tablesPerConnection, 1, maxConnections);
+        reader_ = std::make_unique<TableReader>(login_, std::move(queries), connection_, workers);
+    }
+    return *reader_;
 }
 
 void StructureExport::writeTableHead() {
@@ -70,6 +83,7 @@ void StructureExport::writeTableEnd() {
 }
 
 void StructureExport::finish() {
+    reader_.reset();
     file_->write(reportTail());
     file_->commit();
     if (connection_.isOpen())

@@ -4,6 +4,7 @@
 #include "db/Error.h"
 #include "db/Login.h"
 #include "report/ReportFile.h"
+#include "report/TableReader.h"
 
 #include <memory>
 #include <optional>
@@ -12,8 +13,8 @@
 
 namespace orv::report {
 
-// "select * from `name` limit 0", with any back-quote in the name doubled: its columns
-// describe the table, and no row crosses the wire.
+// "select * from `name` limit 0", with any back-quote in the name doubled. Its columns describe
+// the table; it is only prepared, and even run it would bring no rows.
 std::string selectAllQuery(std::string_view table);
 
 // One export of the structure report, in the order its steps run. The table names are copied
@@ -35,9 +36,7 @@ public:
     // counted, and its error returned so the caller can report it. A lost connection throws.
     // Tables are read ahead in batches: only a table not read yet waits for the server.
     std::optional<Error> readTable(size_t index);
-    bool isReadAhead(size_t index) const noexcept {
-        return index >= prefetchStart_ && index < prefetchStart_ + prefetched_.size();
-    }
+    bool isReadAhead(size_t index) const;
     // The column rows of the table last read, one call per column, then the block's end.
     void writeTableHead();
     size_t columnCount() const noexcept { return fields_.size(); }
@@ -49,6 +48,8 @@ public:
     size_t unreadableTables() const noexcept { return unreadable_; }
 
 private:
+    TableReader& reader();
+
     db::Login login_;
     std::vector<std::string> tables_;
     std::string path_;
@@ -56,9 +57,7 @@ private:
     db::Connection connection_;
     std::string current_;
     std::vector<db::Field> fields_;
-    // Descriptions read ahead, several tables per round trip, starting at table prefetchStart_.
-    std::vector<db::Description> prefetched_;
-    size_t prefetchStart_ = 0;
+    std::unique_ptr<TableReader> reader_;
     size_t unreadable_ = 0;
 };
 

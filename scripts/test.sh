@@ -11,7 +11,6 @@ echo "Checking formatting"
 git ls-files -z -- '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
-export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 jobs=$(nproc)
 scripts/test-server.sh bash -c "

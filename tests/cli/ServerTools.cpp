@@ -58,22 +58,45 @@ void createTables(const std::string& database, int count) {
 }
 
 TableLock::TableLock(const std::string& database, const std::string& table) : database_(database) {
-    // Close-on-exec: a command started meanwhile must not keep the session, and so the lock, alive.
-    session_ = ::popen(rootClient().c_str(), "we");
-    if (!session_)
+    const std::string name = "`" + database + "`.`" + table + "`";
+    const std::string marker = "held " + database + "." + table;
+    // Close-on-exec: a command started meanwhile must not keep the sessions, and so the lock,
+    // alive.
+    reader_ = ::popen(rootClient().c_str(), "we");
+    alterer_ = ::popen(rootClient().c_str(), "we");
+    if (!reader_ || !alterer_)
         throw std::runtime_error("cannot run the mariadb client");
-    std::string statement = "LOCK TABLES `" + database + "`.`" + table + "` WRITE;\n";
-    std::fputs(statement.c_str(), session_);
-    std::fflush(session_);
-    bool locked = within90Seconds([&] {
-        return queryValue("SHOW OPEN TABLES FROM `" + database + "` WHERE In_use > 0") != "";
+    std::fputs(
+        ("BEGIN; SELECT * FROM " + name + " LIMIT 1; SELECT SLEEP(3600), '" + marker + "';\n")
+            .c_str(),
+        reader_);
+    std::fflush(reader_);
+    const bool reading = within90Seconds([&] {
+        readerId_ = queryValue("SELECT id FROM information_schema.processlist WHERE info LIKE "
+                               "'SELECT SLEEP(3600), %" +
+                               marker + "%'");
+        return !readerId_.empty();
     });
-    if (!locked)
+    std::fputs(("ALTER TABLE " + name + " COMMENT = 'held';\n").c_str(), alterer_);
+    std::fflush(alterer_);
+    const bool pending =
+        reading && within90Seconds([&] {
+            return queryValue("SELECT COUNT(*) FROM information_schema.processlist WHERE info LIKE "
+                              "'ALTER TABLE%' AND state = 'Waiting for table metadata lock'") !=
+                   "0";
+        });
+    if (!pending)
         throw std::runtime_error("the table lock was not taken");
 }
 
 TableLock::~TableLock() {
-    ::pclose(session_);
+    try {
+        queryValue("KILL " + readerId_);
+    } catch (const std::exception&) {
+        // The server is gone already, and the lock with it.
+    }
+    ::pclose(reader_);
+    ::pclose(alterer_);
 }
 
 bool TableLock::waitForWaiter() const {

@@ -11,8 +11,9 @@ std::string queryValue(const std::string& sql);
 // Creates this many small tables t1, t2, ... in the database.
 void createTables(const std::string& database, int count);
 
-// Holds a write lock on one table from a session of its own, so that any other session reading
-// the table waits; released on destruction.
+// Makes every session that opens one table wait, even just to prepare a query on it: one
+// session of its own reads the table in an open transaction, a second one waits to alter it,
+// and the pending change holds back everyone after it. Released on destruction.
 class TableLock {
 public:
     TableLock(const std::string& database, const std::string& table);
@@ -25,7 +26,9 @@ public:
 
 private:
     std::string database_;
-    FILE* session_ = nullptr;
+    FILE* reader_ = nullptr;
+    std::string readerId_;
+    FILE* alterer_ = nullptr;
 };
 
 } // namespace orv::test

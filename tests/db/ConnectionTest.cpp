@@ -138,34 +138,3 @@ TEST(Catalogue, ListsTablesInServerOrderWithoutSysTables) {
     std::vector<std::string> names = db::listTables(test::serverLogin("catalogue"));
     EXPECT_EQ(names, (std::vector<std::string>{"customers", "my table", "mysys"}));
 }
-
-TEST(Connection, BatchedDescriptionsMatchOneAtATime) {
-    test::recreateDatabase("batch");
-    test::sql("USE batch;\n" + [] {
-        std::ifstream in(std::string(ORVENDEL_TEST_SOURCE_DIR) + "/report/all-types.sql");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }() + "CREATE TABLE `odd``name` (`größe` int);");
-    Connection connection;
-    connection.open(db::connectionString(test::serverLogin("batch")));
-    const std::vector<std::string> tables = {"types_latin1", "missing", "types_utf8mb4",
-                                             "odd``name", "missing2"};
-    std::vector<std::string> queries;
-    for (const std::string& table : tables)
-        queries.push_back("select * from `" + table + "` limit 0");
-    std::vector<db::Description> batch = connection.describeEach(queries);
-    ASSERT_EQ(batch.size(), tables.size());
-    for (size_t i = 0; i < tables.size(); ++i) {
-        const bool missing = tables[i].starts_with("missing");
-        const db::Description alone = connection.describeEach({queries[i]}).at(0);
-        ASSERT_EQ(batch[i].error.has_value(), missing) << tables[i];
-        ASSERT_EQ(alone.error.has_value(), missing) << tables[i];
-        if (missing) {
-            EXPECT_EQ(batch[i].error->nativeCode(), 1146);
-            EXPECT_STREQ(batch[i].error->what(), alone.error->what());
-        } else {
-            EXPECT_FALSE(batch[i].fields.empty());
-            EXPECT_EQ(batch[i].fields, alone.fields) << tables[i];
-        }
-    }
-    EXPECT_EQ(batch[3].fields.at(0).name, "größe");
-}
