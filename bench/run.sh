@@ -8,7 +8,8 @@
 #   4. 20,000 tables listed into the selection window's list
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-"$here/scripts/setup.sh" >/dev/null
+"$here/scripts/setup.sh" --programs >/dev/null
+cmake --build "$here/build" --target orvendel-delay-proxy orvendel-list-bench >/dev/null
 if ! command -v /usr/bin/time >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends time >/dev/null
 fi

@@ -5,5 +5,5 @@
 # ends. Without a display, the sample database's report is printed with orvendel-export.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-"$here/scripts/setup.sh"
+"$here/scripts/setup.sh" --programs
 exec "$here/scripts/test-server.sh" "$here/scripts/sample-session.sh"

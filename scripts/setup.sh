@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing from Debian's packages, registers the ODBC driver name the
 # program connects with, then configures and builds. Safe to run again.
-#   scripts/setup.sh [--sanitize]   (--sanitize also builds build-asan/)
+#   scripts/setup.sh [--sanitize | --programs]
+#     --sanitize  also builds build-asan/ (AddressSanitizer and UndefinedBehaviorSanitizer)
+#     --programs  builds only the two programs, not the tests
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -34,7 +36,11 @@ fi
 
 jobs=$(nproc)
 cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$here/build" -j "$jobs"
+if [ "${1:-}" = "--programs" ]; then
+  cmake --build "$here/build" -j "$jobs" --target orvendel orvendel-export
+else
+  cmake --build "$here/build" -j "$jobs"
+fi
 if [ "${1:-}" = "--sanitize" ]; then
   cmake -S "$here" -B "$here/build-asan" -DCMAKE_BUILD_TYPE=Debug -DORVENDEL_SANITIZE=ON >/dev/null
   cmake --build "$here/build-asan" -j "$jobs"
