@@ -178,10 +178,13 @@ void Form1::Form_Load() {
 
 void Form1::PushButton3_Click() {
     app::ErrorTrap trap(context_.dialogs, this, location("PushButton3_Click"));
-    if (!trap.holds(100, [&] {
-            const db::Login current = login();
-            return app::runWithoutFreezing([current] { return db::TestMySQLConnection(current); });
-        }) || programEnding())
+    if (!trap.holds(100,
+                    [&] {
+                        const db::Login current = login();
+                        return app::runWithoutFreezing(
+                            [current] { return db::TestMySQLConnection(current); });
+                    }) ||
+        programEnding())
         return;
     trap.run(102, [&] { AddMySQLToList1(*form2().List1, login(), context_.dialogs); });
     trap.run(104, [&] { form2().show(); });

@@ -3,8 +3,8 @@
 #include "app/ErrorReport.h"
 #include "support/FakeDialogs.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,9 +14,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTemporaryDir>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -24,265 +26,308 @@ using namespace orv;
 
 namespace {
 
-// Designed white, as both windows are: the window, its frame, labels and buttons.
-void paintWhite(QWidget& widget) {
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    palette.setColor(QPalette::Button, Qt::white);
-    widget.setPalette(palette);
-    widget.setAutoFillBackground(true);
-}
+// Both windows in small, white where they are designed white. The buttons ask for the hand; the
+// window, the frame, a text box like Text1 and the list for the default pointer; a text box like
+// Text5 and the label leave the pointer as it is.
+struct Form {
+    Form() {
+        window.setGeometry(100, 100, 500, 300);
+        frame->setGeometry(10, 10, 480, 200);
+        label->setGeometry(10, 30, 85, 30);
+        text1->setGeometry(100, 30, 200, 24);
+        text5->setGeometry(310, 30, 100, 24);
+        list->setGeometry(100, 60, 200, 80);
+        list->addItems({"customers", "orders"});
+        help->setGeometry(10, 150, 200, 30);
+        next->setGeometry(10, 230, 480, 30);
+        for (QWidget* white : std::initializer_list<QWidget*>{&window, frame, label, help, next}) {
+            QPalette palette = white->palette();
+            palette.setColor(QPalette::Window, Qt::white);
+            palette.setColor(QPalette::Button, Qt::white);
+            white->setPalette(palette);
+            white->setAutoFillBackground(true);
+        }
+        for (QWidget* control : std::initializer_list<QWidget*>{&window, frame, text1, list})
+            app::trackMouse(*control, pointer, app::PointerDefault);
+        for (QWidget* button : {help, next})
+            app::trackMouse(*button, pointer, app::PointerCustom);
+        window.show();
+    }
 
-struct DesignedWindow {
-    DesignedWindow() {
-        window.setGeometry(100, 100, 400, 300);
-        paintWhite(window);
-        frame = new QGroupBox("Frame1", &window);
-        frame->setGeometry(10, 10, 380, 200);
-        paintWhite(*frame);
-        label = new QLabel("Server:", frame);
-        label->setGeometry(10, 30, 120, 30);
-        paintWhite(*label);
-        text = new QLineEdit(frame);
-        text->setGeometry(140, 30, 200, 24);
-        check = new QCheckBox("Check", frame);
-        check->setGeometry(10, 70, 120, 24);
-        paintWhite(*check);
-        option = new QRadioButton("Option", frame);
-        option->setGeometry(10, 100, 120, 24);
-        paintWhite(*option);
-        list = new QListWidget(frame);
-        list->setGeometry(140, 70, 200, 100);
-        button = new QPushButton("Next >", &window);
-        button->setGeometry(10, 230, 160, 40);
-        paintWhite(*button);
+    // The colour on screen at a point of a control, read from the rendered window.
+    QColor shownAt(const QWidget& control, QPoint point) {
+        return window.grab().toImage().pixelColor(control.mapTo(&window, point));
+    }
+
+    void expectColoured(const QColor& colour) {
+        for (const QWidget* coloured : std::initializer_list<QWidget*>{&window, frame, label})
+            EXPECT_EQ(coloured->palette().color(coloured->backgroundRole()), colour)
+                << coloured->metaObject()->className();
+        EXPECT_EQ(shownAt(*label, {80, 25}), colour);
+    }
+
+    void expectTextBoxAndButtonUnchanged() const {
+        EXPECT_EQ(text1->palette().color(QPalette::Base), textBase);
+        EXPECT_EQ(next->palette().color(QPalette::Button), QColor(Qt::white));
+    }
+
+    // The mouse moves onto `point` of `control`, delivered through the window as the platform
+    // delivers it.
+    void moveOver(QWidget& control, QPoint point = {5, 5}) {
+        const QPointF local = control.mapTo(&window, point);
+        QMouseEvent move(QEvent::MouseMove, local, local, window.mapToGlobal(local), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.windowHandle(), &move);
     }
 
     QWidget window;
-    QGroupBox* frame;
-    QLabel* label;
-    QLineEdit* text;
-    QCheckBox* check;
-    QRadioButton* option;
-    QListWidget* list;
-    QPushButton* button;
+    app::WindowPointer pointer{window};
+    QGroupBox* frame = new QGroupBox("Frame1", &window);
+    QLabel* label = new QLabel("Server:", frame);
+    QLineEdit* text1 = new QLineEdit(frame);
+    QLineEdit* text5 = new QLineEdit(frame);
+    QListWidget* list = new QListWidget(frame);
+    QPushButton* help = new QPushButton("Help", frame);
+    QPushButton* next = new QPushButton("Next >", &window);
+    const QColor textBase = text1->palette().color(QPalette::Base);
 };
 
-QColor background(const QWidget& widget) {
-    return widget.palette().color(widget.backgroundRole());
+QString shipped(const char* resource) {
+    return QFileInfo(QStringLiteral(__FILE__)).dir().filePath("../../app/resources/") + resource;
 }
 
-// The colour on screen at a point of a control, read from the rendered window.
-QColor shownAt(QWidget& window, const QWidget& control, QPoint point) {
-    const QImage image = window.grab().toImage();
-    return image.pixelColor(control.mapTo(&window, point));
-}
-
-QString sourceFile(const char* relative) {
-    return QFileInfo(QStringLiteral(__FILE__))
-        .dir()
-        .filePath(QStringLiteral("../../") + QString::fromUtf8(relative));
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return file.readAll();
 }
 
 void writeFile(const QString& path, const QByteArray& content) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ASSERT_EQ(file.write(content), content.size());
 }
 
-const QByteArray redButtons = "QPushButton { background-color: rgb(200, 0, 0); border: none; }";
-const QColor red(200, 0, 0);
+// The shipped hand: 32 by 32 with its hot spot on the fingertip.
+bool showsHand(const QWidget& control) {
+    const QCursor cursor = control.cursor();
+    return cursor.shape() == Qt::BitmapCursor && cursor.hotSpot() == QPoint(5, 0) &&
+           cursor.pixmap().size() == QSize(32, 32) &&
+           cursor.pixmap().toImage().pixelColor(5, 0).alpha() == 255;
+}
 
 } // namespace
-
-TEST(StyleFiles, ApplicationFolderHoldsTheOptionalFiles) {
-    const QString folder = app::applicationFolder();
-    EXPECT_EQ(folder, QCoreApplication::applicationDirPath());
-    EXPECT_FALSE(folder.endsWith('/'));
-    EXPECT_EQ(app::skinFilePath(folder), folder + "/x/o.cjs");
-    EXPECT_EQ(app::cursorFilePath(folder), folder + "/HAND-M.CUR");
-}
 
 TEST(FileExists, TrueExactlyWhenAModificationTimeCanBeRead) {
     QTemporaryDir folder;
     const QString file = folder.filePath("file.txt");
     writeFile(file, "x");
+    ASSERT_TRUE(QFile::link(folder.filePath("gone"), folder.filePath("dangling")));
     EXPECT_TRUE(app::FileExists(file));
     EXPECT_TRUE(app::FileExists(folder.path()));
-    EXPECT_FALSE(app::FileExists(folder.filePath("missing.txt")));
-    EXPECT_FALSE(app::FileExists(folder.filePath("missing/deeper/file.txt")));
-    EXPECT_FALSE(app::FileExists(file + "/below-a-file"));
-    EXPECT_FALSE(app::FileExists(""));
-    EXPECT_FALSE(app::FileExists(QString::fromUtf8("nul\0inside", 10)));
-    ASSERT_TRUE(QFile::link(folder.filePath("gone"), folder.filePath("dangling")));
-    EXPECT_FALSE(app::FileExists(folder.filePath("dangling")));
+    for (const QString& absent :
+         {folder.filePath("missing.txt"), file + "/below-a-file", folder.filePath("dangling"),
+          QString(), QString::fromUtf8("nul\0inside", 10)})
+        EXPECT_FALSE(app::FileExists(absent)) << absent.toStdString();
 }
 
-TEST(Title, ProductNameWithoutBlankIsTheTitle) {
-    EXPECT_EQ(app::applicationTitleFor("Orvendel"), "Orvendel");
+TEST(Title, ProductNameIsCutWordByWordToFortyCharacters) {
     app::setApplicationTitleText("something else");
     app::SetApplicationTitle();
     EXPECT_EQ(app::applicationTitle(), "Orvendel");
-}
 
-TEST(Title, ShortNamesLoseExactlyTheirLastWord) {
-    EXPECT_EQ(app::applicationTitleFor("Orvendel Structure Exporter"), "Orvendel Structure");
-    const QString fiveWords = "Kestrane Orvendel Table Structure Tool";
-    ASSERT_EQ(fiveWords.size(), 38);
-    EXPECT_EQ(app::applicationTitleFor(fiveWords), "Kestrane Orvendel Table Structure");
     const QString forty = "Kestrane Orvendel Table Structure Report";
-    ASSERT_EQ(forty.size(), 40);
-    EXPECT_EQ(app::applicationTitleFor(forty), "Kestrane Orvendel Table Structure");
-    EXPECT_EQ(app::applicationTitleFor("Trailing blank "), "Trailing blank");
-}
-
-TEST(Title, LongNamesAreCutWordByWordUntilFortyCharactersRemain) {
-    const QString name = "Kestrane Orvendel MySQL Table Structure Report Writer";
-    ASSERT_EQ(name.size(), 53);
-    EXPECT_EQ(app::applicationTitleFor(name), "Kestrane Orvendel MySQL Table Structure");
-
     const QString fortyOne = "Kestrane Orvendel Table Structure Reports";
+    ASSERT_EQ(forty.size(), 40);
     ASSERT_EQ(fortyOne.size(), 41);
-    EXPECT_EQ(app::applicationTitleFor(fortyOne), "Kestrane Orvendel Table Structure");
-
-    // Cut down to forty-one, then once more.
-    EXPECT_EQ(app::applicationTitleFor(fortyOne + " Pro"), "Kestrane Orvendel Table Structure");
+    const std::pair<QString, QString> cuts[] = {
+        {"Orvendel", "Orvendel"},
+        {forty, "Kestrane Orvendel Table Structure"},
+        {fortyOne, "Kestrane Orvendel Table Structure"},
+        {fortyOne + " Pro", "Kestrane Orvendel Table Structure"},
+        {"Kestrane Orvendel MySQL Table Structure Report Writer",
+         "Kestrane Orvendel MySQL Table Structure"},
+        // Nothing left to cut at: the first forty characters.
+        {QString(45, 'W'), QString(40, 'W')},
+        {"Alpha " + QString(45, 'W'), "Alpha"},
+    };
+    for (const auto& [name, title] : cuts)
+        EXPECT_EQ(app::applicationTitleFor(name), title) << name.toStdString();
 }
 
-TEST(Title, NothingLeftToCutAtKeepsTheFirstFortyCharacters) {
-    const QString word(45, 'W');
-    EXPECT_EQ(app::applicationTitleFor(word), QString(40, 'W'));
-    EXPECT_EQ(app::applicationTitleFor(word + " tail"), QString(40, 'W'));
-    EXPECT_EQ(app::applicationTitleFor("Alpha " + word), "Alpha");
-    EXPECT_EQ(app::applicationTitleFor(""), "");
-}
-
-TEST(StyleColours, WindowFramesLabelsCheckBoxesAndOptionsTakeTheButtonFace) {
-    DesignedWindow designed;
-    designed.window.show();
-    const QColor face = app::buttonFaceColour();
-    ASSERT_NE(face, QColor(Qt::white));
-    const QColor textBase = designed.text->palette().color(QPalette::Base);
-    const QColor listBase = designed.list->palette().color(QPalette::Base);
-
-    app::ApplyWindowColours(designed.window);
-
-    for (QWidget* coloured : std::initializer_list<QWidget*>{
-             &designed.window, designed.frame, designed.label, designed.check, designed.option}) {
-        EXPECT_EQ(background(*coloured), face) << coloured->metaObject()->className();
-        EXPECT_TRUE(coloured->autoFillBackground());
-    }
-    EXPECT_EQ(designed.button->palette().color(QPalette::Button), QColor(Qt::white));
-    EXPECT_EQ(designed.text->palette().color(QPalette::Base), textBase);
-    EXPECT_EQ(designed.list->palette().color(QPalette::Base), listBase);
-
-    EXPECT_EQ(shownAt(designed.window, *designed.label, {115, 25}), face);
-    EXPECT_EQ(shownAt(designed.window, designed.window, {395, 5}), face);
-}
-
-TEST(StyleColours, FollowTheUsersButtonFace) {
+// No file test here, and the user's colour scheme rather than a fixed colour.
+TEST(Colours, SelectionWindowTakesTheUsersButtonFace) {
     const QPalette previous = QGuiApplication::palette();
-    QPalette theme = previous;
-    theme.setColor(QPalette::Button, QColor(90, 110, 130));
-    QGuiApplication::setPalette(theme);
-    DesignedWindow designed;
-    app::ApplyWindowColours(designed.window);
+    QPalette scheme = previous;
+    scheme.setColor(QPalette::Button, QColor(90, 110, 130));
+    QGuiApplication::setPalette(scheme);
+    {
+        Form form;
+        app::ApplyWindowColours(form.window);
+        form.expectColoured(QColor(90, 110, 130));
+        form.expectTextBoxAndButtonUnchanged();
+    }
     QGuiApplication::setPalette(previous);
-
-    EXPECT_EQ(background(designed.window), QColor(90, 110, 130));
-    EXPECT_EQ(background(*designed.label), QColor(90, 110, 130));
 }
 
-TEST(Skin, AbsentFileLeavesTheLoginWindowAsDesigned) {
-    QTemporaryDir folder;
-    ASSERT_TRUE(QDir(folder.path()).mkdir("x"));
-    DesignedWindow designed;
-    designed.window.show();
-    app::SkinFramework skin;
-
-    app::ApplySkin(designed.window, skin, folder.path());
-
-    EXPECT_EQ(background(designed.window), QColor(Qt::white));
-    EXPECT_EQ(background(*designed.frame), QColor(Qt::white));
-    EXPECT_EQ(background(*designed.label), QColor(Qt::white));
-    EXPECT_TRUE(designed.window.styleSheet().isEmpty());
-    EXPECT_TRUE(skin.styleSheet().isEmpty());
-}
-
-TEST(Skin, HiddenFileOrFolderIsNotTaken) {
-    QTemporaryDir hidden;
-    writeFile(hidden.filePath("x/.o.cjs"), redButtons);
-    QTemporaryDir folderNamedLikeTheSkin;
+TEST(Skin, LoginWindowStaysAsDesignedWithoutAnOrdinarySkinFile) {
+    QTemporaryDir noFolder, emptyFolder, hidden, folderNamedLikeTheSkin;
+    ASSERT_TRUE(QDir(emptyFolder.path()).mkdir("x"));
+    // On Linux a hidden file is a dot file.
+    writeFile(hidden.filePath("x/.o.cjs"), readFile(shipped("sample-skin/o.cjs")));
     ASSERT_TRUE(QDir().mkpath(folderNamedLikeTheSkin.filePath("x/o.cjs")));
-    QTemporaryDir nothing;
 
-    for (const QString& folder : {hidden.path(), folderNamedLikeTheSkin.path(), nothing.path()}) {
-        DesignedWindow designed;
-        designed.window.show();
+    for (const QTemporaryDir* folder :
+         {&noFolder, &emptyFolder, &hidden, &folderNamedLikeTheSkin}) {
+        Form form;
         app::SkinFramework skin;
-        app::ApplySkin(designed.window, skin, folder);
-        EXPECT_EQ(background(designed.window), QColor(Qt::white)) << folder.toStdString();
-        EXPECT_EQ(background(*designed.label), QColor(Qt::white));
-        EXPECT_TRUE(designed.window.styleSheet().isEmpty());
-        EXPECT_NE(shownAt(designed.window, *designed.button, {4, 20}), red);
+        app::ApplySkin(form.window, skin, folder->path());
+        form.expectColoured(Qt::white);
+        form.expectTextBoxAndButtonUnchanged();
+        EXPECT_TRUE(form.window.styleSheet().isEmpty());
     }
 }
 
 TEST(Skin, PresentFileColoursTheLoginWindowThenSkinsIt) {
     QTemporaryDir folder;
-    writeFile(folder.filePath("x/o.cjs"), redButtons);
-    DesignedWindow designed;
-    designed.window.show();
-    const QColor textBase = designed.text->palette().color(QPalette::Base);
-    app::SkinFramework skin;
+    const QByteArray sample = readFile(shipped("sample-skin/o.cjs"));
+    writeFile(folder.filePath("x/o.cjs"), sample);
+    ASSERT_NE(app::buttonFaceColour(), QColor(Qt::white));
+    Form form;
+    {
+        app::SkinFramework skin;
+        app::ApplySkin(form.window, skin, folder.path());
 
-    app::ApplySkin(designed.window, skin, folder.path());
+        form.expectColoured(app::buttonFaceColour());
+        EXPECT_EQ(form.window.styleSheet(), sample);
+        EXPECT_EQ(form.shownAt(*form.next, {6, 15}), QColor(0x2f, 0x5d, 0x8a));
 
-    const QColor face = app::buttonFaceColour();
-    for (QWidget* coloured : std::initializer_list<QWidget*>{
-             &designed.window, designed.frame, designed.label, designed.check, designed.option})
-        EXPECT_EQ(background(*coloured), face) << coloured->metaObject()->className();
-    EXPECT_EQ(designed.text->palette().color(QPalette::Base), textBase);
-
-    EXPECT_EQ(skin.styleSheet(), redButtons);
-    EXPECT_EQ(skin.options() & app::SkinApplyLook, app::SkinApplyLook);
-    EXPECT_TRUE(skin.applyToDialogs());
-    EXPECT_TRUE(skin.applyToMenus());
-    EXPECT_EQ(designed.window.styleSheet(), redButtons);
-    EXPECT_EQ(shownAt(designed.window, *designed.button, {4, 20}), red);
-    EXPECT_EQ(shownAt(designed.window, *designed.label, {115, 25}), face);
+        // Message boxes opened later take the skin as well.
+        QMessageBox box(QMessageBox::NoIcon, "Orvendel", "Done.");
+        box.show();
+        EXPECT_EQ(box.styleSheet(), sample);
+    }
+    // Nothing may be left watching for new windows once the engine is gone.
+    QDialog later;
+    later.show();
+    EXPECT_TRUE(later.styleSheet().isEmpty());
 }
 
-TEST(Skin, ShippedSampleGivesTheLoginWindowItsLook) {
-    QTemporaryDir folder;
-    QFile sample(sourceFile("app/resources/sample-skin/o.cjs"));
-    ASSERT_TRUE(sample.open(QIODevice::ReadOnly)) << sample.fileName().toStdString();
-    writeFile(folder.filePath("x/o.cjs"), sample.readAll());
-    DesignedWindow designed;
-    designed.window.show();
-    app::SkinFramework skin;
-
-    app::ApplySkin(designed.window, skin, folder.path());
-
-    EXPECT_EQ(shownAt(designed.window, *designed.button, {6, 20}), QColor(0x2f, 0x5d, 0x8a));
-}
-
+// The colours come before the skin, so they are in place when the skin fails.
 TEST(Skin, UnreadableSkinReachesTheCallersTrapAfterTheColours) {
     QTemporaryDir folder;
     ASSERT_TRUE(QDir(folder.path()).mkdir("x"));
     // An ordinary file by its directory entry whose reading fails, also for root.
     ASSERT_TRUE(QFile::link("/proc/self/mem", folder.filePath("x/o.cjs")));
-    DesignedWindow designed;
+    Form form;
     app::SkinFramework skin;
     test::FakeDialogs dialogs;
-    app::ErrorTrap trap(dialogs, &designed.window, app::errorLocation("Form1", "Form_Load"));
+    app::ErrorTrap trap(dialogs, &form.window, app::errorLocation("Form1", "Form_Load"));
 
-    EXPECT_FALSE(trap.run(100, [&] { app::ApplySkin(designed.window, skin, folder.path()); }));
-
+    EXPECT_FALSE(trap.run(100, [&] { app::ApplySkin(form.window, skin, folder.path()); }));
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_TRUE(dialogs.messages[0].text.startsWith("Cannot load the skin"));
-    EXPECT_TRUE(dialogs.messages[0].text.contains("Form_Load at line 100"));
-    EXPECT_EQ(background(*designed.label), app::buttonFaceColour());
-    EXPECT_TRUE(designed.window.styleSheet().isEmpty());
+    form.expectColoured(app::buttonFaceColour());
+    form.expectTextBoxAndButtonUnchanged();
+    EXPECT_TRUE(form.window.styleSheet().isEmpty());
+}
+
+TEST(Pointer, HandOverButtonsUntilTheMouseReachesAControlOfADefaultRow) {
+    Form form;
+    form.pointer.loadCustom(shipped("HAND-M.CUR"));
+    EXPECT_EQ(form.text1->cursor().shape(), Qt::IBeamCursor);
+
+    const QPoint secondItem = form.list->visualItemRect(form.list->item(1)).center();
+    const struct {
+        QWidget* control;
+        QPoint point;
+        app::PointerState state;
+    } walk[] = {
+        {form.next, {5, 5}, app::PointerCustom},
+        {form.text5, {5, 5}, app::PointerCustom},
+        {form.label, {5, 5}, app::PointerCustom},
+        {form.text1, {5, 5}, app::PointerDefault},
+        {form.help, {5, 5}, app::PointerCustom},
+        {form.frame, {470, 100}, app::PointerDefault},
+        {form.next, {5, 5}, app::PointerCustom},
+        {form.list->viewport(), secondItem, app::PointerDefault},
+        {form.help, {5, 5}, app::PointerCustom},
+        {&form.window, {495, 295}, app::PointerDefault},
+    };
+    for (const auto& [control, point, state] : walk) {
+        form.moveOver(*control, point);
+        EXPECT_EQ(form.pointer.state(), state) << control->metaObject()->className();
+        // The window's pointer shows over every control, the untracked ones too.
+        if (state == app::PointerCustom) {
+            for (QWidget* shown :
+                 std::initializer_list<QWidget*>{form.next, form.text5, form.label})
+                EXPECT_TRUE(showsHand(*shown)) << shown->metaObject()->className();
+        }
+    }
+    EXPECT_EQ(form.text1->cursor().shape(), Qt::IBeamCursor);
+    EXPECT_EQ(form.next->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST(Pointer, WithoutTheCursorFileTheHandStateShowsTheOrdinaryPointer) {
+    Form form;
+    form.moveOver(*form.next);
+    EXPECT_EQ(form.pointer.state(), app::PointerCustom);
+    EXPECT_EQ(form.next->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(form.text1->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST(Pointer, BusyHourglassIsNeverOverriddenAndControlsGetTheirOwnPointersBack) {
+    Form form;
+    form.pointer.loadCustom(shipped("HAND-M.CUR"));
+    form.label->setCursor(Qt::WhatsThisCursor);
+    QWidget messageBox(&form.window, Qt::Dialog);
+    form.pointer.setState(app::PointerBusy);
+
+    for (QWidget* control : std::initializer_list<QWidget*>{form.next, form.text1, form.text5,
+                                                            form.frame, &form.window}) {
+        form.moveOver(*control);
+        EXPECT_EQ(form.pointer.state(), app::PointerBusy);
+        for (QWidget* shown : std::initializer_list<QWidget*>{form.next, form.text1, form.label})
+            EXPECT_EQ(shown->cursor().shape(), Qt::WaitCursor);
+    }
+    EXPECT_FALSE(messageBox.testAttribute(Qt::WA_SetCursor));
+
+    form.pointer.setState(app::PointerDefault);
+    EXPECT_EQ(form.label->cursor().shape(), Qt::WhatsThisCursor);
+    EXPECT_EQ(form.text1->cursor().shape(), Qt::IBeamCursor);
+    form.moveOver(*form.next);
+    EXPECT_TRUE(showsHand(*form.next));
+}
+
+TEST(Pointer, DamagedCursorFileReachesTheCallersTrap) {
+    const QByteArray hand = readFile(shipped("HAND-M.CUR"));
+    QByteArray icon = hand;
+    icon[2] = 1; // an icon, not a cursor
+    QByteArray hotSpotOutside = hand;
+    hotSpotOutside[10] = 40;
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath("HAND-M.CUR");
+    ASSERT_EQ(app::cursorFilePath(folder.path()), path);
+    const auto expectReported = [&path] {
+        ASSERT_TRUE(app::FileExists(path));
+        QWidget window;
+        app::WindowPointer pointer(window);
+        test::FakeDialogs dialogs;
+        app::ErrorTrap trap(dialogs, &window, app::errorLocation("Form2", "Form_Load"));
+        EXPECT_FALSE(trap.run(108, [&] { pointer.loadCustom(path); }));
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_TRUE(dialogs.messages[0].text.startsWith("Invalid picture: " + path));
+        EXPECT_FALSE(pointer.hasCustomImage());
+    };
+    for (const QByteArray& content :
+         {QByteArray(), hand.left(21), hand.left(200), icon, hotSpotOutside}) {
+        writeFile(path, content);
+        expectReported();
+    }
+    // A folder of that name exists as well, but is no picture.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QDir().mkpath(path));
+    expectReported();
 }

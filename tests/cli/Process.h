@@ -3,35 +3,27 @@
 #include <sys/types.h>
 #include <termios.h>
 
-#include <chrono>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace orv::test {
 
-// How to start orvendel-export. It always runs in a session of its own, so it has no
-// controlling terminal unless it is given one.
+// How to start orvendel-export. It gets this process's environment and a session of its own, so
+// it has no controlling terminal unless it is given one.
 struct Launch {
-    std::vector<std::string> arguments;
-    std::string configHome;                 // XDG_CONFIG_HOME: never the real settings
-    std::map<std::string, std::string> env; // further variables
-    std::string input;                      // standard input, then end of file
-    std::string outputPath;                 // standard output goes to this file when set
-    bool terminal = false;                  // standard error is the controlling terminal
-    bool outputOnTerminal = false;          // standard output too
-    bool obeyPermissions = false;           // even when started by root
+    std::vector<std::string> arguments{};
+    std::string input{};           // standard input, then end of file
+    std::string outputPath{};      // standard output goes to this file when set
+    bool terminal = false;         // standard error is the controlling terminal
+    bool outputOnTerminal = false; // standard output too
+    bool obeyPermissions = false;  // even when started by root
 };
 
 struct Outcome {
     int status = -1; // exit status; -1 when ended by a signal
     int signal = 0;
-    std::string out; // standard output, unless it went to a file
+    std::string out; // standard output, unless it went elsewhere
     std::string err; // standard error, or all the terminal showed
-    std::chrono::steady_clock::duration took{};
-
-    // The lines of err that are no progress line, without their line ends.
-    std::vector<std::string> errorLines() const;
 };
 
 class Process {
@@ -42,28 +34,25 @@ public:
     Process& operator=(const Process&) = delete;
 
     pid_t pid() const noexcept { return pid_; }
-
     // Reads what the terminal shows until it holds text; false when the process ends first.
     bool waitForTerminal(const std::string& text);
     void typeOnTerminal(const std::string& text);
     // The terminal's settings now (also after the process ended).
     termios terminalSettings() const;
-
     Outcome finish();
 
 private:
-    bool pump(int timeoutMs);
+    bool readTerminal(int timeoutMs);
 
     pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;    // a pipe, or the terminal's master side while the process holds it
+    int out_ = -1; // files in memory that the process writes to
+    int err_ = -1;
     int master_ = -1; // the terminal's master side
-    std::string terminalName_;
     Outcome outcome_;
-    std::chrono::steady_clock::time_point started_;
 };
 
-// Runs orvendel-export to its end.
-Outcome runExport(const Launch& launch);
+inline Outcome runExport(const Launch& launch) {
+    return Process(launch).finish();
+}
 
 } // namespace orv::test

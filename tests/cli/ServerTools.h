@@ -1,12 +1,16 @@
 #pragma once
 
+#include "cli/Process.h"
+
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace orv::test {
 
-// The first column of the first row of a query run as the server's root user.
-std::string queryValue(const std::string& sql);
+// The test server's login on the command line and its password on standard input, then these
+// arguments.
+Launch withLogin(const std::string& database, const std::vector<std::string>& arguments);
 
 // Creates this many small tables t1, t2, ... in the database.
 void createTables(const std::string& database, int count);
@@ -27,7 +31,6 @@ public:
 private:
     std::string database_;
     FILE* reader_ = nullptr;
-    std::string readerId_;
     FILE* alterer_ = nullptr;
 };
 
