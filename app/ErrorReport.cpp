@@ -38,7 +38,6 @@ QString describe(std::exception_ptr error) {
 }
 
 void ErrorTrap::report(int line, std::exception_ptr error) {
-    ++failures_;
     ShowErrorReport(dialogs_, parent_, describe(error), location_, line);
 }
 

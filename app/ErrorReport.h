@@ -52,13 +52,11 @@ public:
     }
 
     void report(int line, std::exception_ptr error);
-    int failures() const noexcept { return failures_; }
 
 private:
     Dialogs& dialogs_;
     QWidget* parent_;
     QString location_;
-    int failures_ = 0;
 };
 
 } // namespace orv::app

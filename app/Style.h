@@ -65,10 +65,8 @@ public:
     int options() const noexcept { return options_; }
     void setOptions(int options) noexcept { options_ = options; }
     // Once a window is skinned, dialogs and message boxes opened later take the skin as well.
-    bool applyToDialogs() const noexcept { return applyToDialogs_; }
     void setApplyToDialogs(bool apply) noexcept { applyToDialogs_ = apply; }
     // Likewise for pop-up menus, such as the text boxes' context menus.
-    bool applyToMenus() const noexcept { return applyToMenus_; }
     void setApplyToMenus(bool apply) noexcept { applyToMenus_ = apply; }
 
     void ApplyWindow(QWidget* window);
