@@ -370,3 +370,16 @@ TEST_F(Windows, ASecondSaveWhileAnExportRunsIsIgnored) {
     EXPECT_EQ(files.listing(), "first.txt");
     EXPECT_EQ(form2.pointer().state(), app::PointerDefault);
 }
+
+TEST_F(Windows, ClosingAWindowDuringAnExportEndsItWithoutAFile) {
+    ui::Form2& form2 = tableList();
+    form2.PushButton8->click();
+    test::writeFile(files.file("report.txt"), "earlier report");
+    dialogs.fileNames.push_back(QString::fromStdString(files.file("report.txt")));
+    dialogs.answers.push_back(true);
+    QTimer::singleShot(0, &form2, [&] { form2.close(); });
+    form2.PushButton5->click();
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(test::readFile(files.file("report.txt")), "earlier report");
+    EXPECT_EQ(files.listing(), "report.txt");
+}
