@@ -128,8 +128,8 @@ public:
         Selection selection = selectTables(listed, options_);
         for (const std::string& name : selection.missing)
             error(db::isListedTable(name)
-                      ? "table " + quotedName(name) + " is not in database " + login.database
-                      : "table " + quotedName(name) +
+                      ? "table " + db::quotedName(name) + " is not in database " + login.database
+                      : "table " + db::quotedName(name) +
                             " is left out: names starting with \"sys\" are "
                             "not exported");
         if (selection.tables.empty()) {
@@ -180,7 +180,7 @@ private:
             std::optional<Error> failure = readTable(job, i, login);
             stopIfInterrupted();
             if (failure)
-                error("table " + quotedName(job.tableName(i)) + ": " + failure->what());
+                error("table " + db::quotedName(job.tableName(i)) + ": " + failure->what());
             job.writeTableHead();
             for (size_t column = 0; column < job.columnCount(); ++column)
                 job.writeColumn(column);
@@ -207,7 +207,8 @@ private:
             return job.readTable(index);
         } catch (const Error& e) {
             throw Error("the connection to " + login.server + " was lost while reading table " +
-                            quotedName(job.tableName(index)) + ", no report written: " + e.what(),
+                            db::quotedName(job.tableName(index)) +
+                            ", no report written: " + e.what(),
                         e.sqlState(), e.nativeCode());
         }
     }
@@ -337,16 +338,6 @@ Selection selectTables(const std::vector<std::string>& listed, const Options& op
         if (std::find(listed.begin(), listed.end(), name) == listed.end())
             selection.missing.push_back(name);
     return selection;
-}
-
-std::string quotedName(std::string_view name) {
-    std::string quoted = "`";
-    for (char c : name) {
-        quoted += c;
-        if (c == '`')
-            quoted += '`';
-    }
-    return quoted + "`";
 }
 
 std::optional<int> descriptorPath(std::string_view path, const Console& console) {

@@ -57,9 +57,6 @@ struct Selection {
 
 Selection selectTables(const std::vector<std::string>& listed, const Options& options);
 
-// The name as MySQL quotes it: in back-quotes, inner back-quotes doubled.
-std::string quotedName(std::string_view name);
-
 // The standard streams the command works with.
 struct Console {
     int in = 0;

@@ -6,6 +6,16 @@
 
 namespace orv::db {
 
+std::string quotedName(std::string_view name) {
+    std::string quoted = "`";
+    for (char c : name) {
+        quoted += c;
+        if (c == '`')
+            quoted += '`';
+    }
+    return quoted + "`";
+}
+
 bool isListedTable(std::string_view name) {
     if (name.size() < 3)
         return true;

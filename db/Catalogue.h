@@ -10,6 +10,10 @@ namespace orv::db {
 
 inline constexpr const char* showTablesQuery = "SHOW TABLES;";
 
+// A name as MySQL quotes it: in back-quotes, any back-quote inside doubled, so no name can
+// change a query.
+std::string quotedName(std::string_view name);
+
 // Whether a table is offered for export: names whose first three letters are "sys", in any
 // letter case, are left out.
 bool isListedTable(std::string_view name);

@@ -1,5 +1,6 @@
 #include "report/StructureExport.h"
 
+#include "db/Catalogue.h"
 #include "report/ReportFormat.h"
 
 #include <algorithm>
@@ -14,14 +15,7 @@ constexpr size_t maxConnections = 16;
 } // namespace
 
 std::string selectAllQuery(std::string_view table) {
-    std::string query = "select * from `";
-    for (char c : table) {
-        query += c;
-        if (c == '`')
-            query += '`';
-    }
-    query += "` limit 0";
-    return query;
+    return "select * from " + db::quotedName(table) + " limit 0";
 }
 
 StructureExport::StructureExport(db::Login login, std::vector<std::string> tables, std::string path)

@@ -3,7 +3,6 @@
 #include "support/TestServer.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
@@ -12,12 +11,7 @@ namespace orv::test {
 namespace {
 
 std::string rootClient() {
-    const char* socket = std::getenv("ORVENDEL_TEST_SOCKET");
-    if (!socket)
-        throw std::runtime_error("ORVENDEL_TEST_SOCKET is not set: run the tests through "
-                                 "scripts/test-server.sh");
-    return std::string("mariadb --no-defaults -uroot -N -B --socket='") + socket +
-           "' --default-character-set=utf8mb4";
+    return rootClientCommand() + " -N -B";
 }
 
 // Whether a session of the server's process list meets the condition, checked for up to 90 s.

@@ -46,10 +46,13 @@ db::Login serverLogin(const std::string& database) {
             database, env("ORVENDEL_TEST_PORT")};
 }
 
+std::string rootClientCommand() {
+    return "mariadb --no-defaults -uroot --socket='" + env("ORVENDEL_TEST_SOCKET") +
+           "' --default-character-set=utf8mb4";
+}
+
 void sql(const std::string& statements) {
-    std::string command = "mariadb --no-defaults -uroot --socket='" + env("ORVENDEL_TEST_SOCKET") +
-                          "' --default-character-set=utf8mb4";
-    FILE* pipe = ::popen(command.c_str(), "w");
+    FILE* pipe = ::popen(rootClientCommand().c_str(), "w");
     ASSERT_NE(pipe, nullptr);
     std::fwrite(statements.data(), 1, statements.size(), pipe);
     int status = ::pclose(pipe);

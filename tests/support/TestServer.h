@@ -9,6 +9,9 @@ namespace orv::test {
 // The throwaway server that scripts/test-server.sh starts for the tests.
 db::Login serverLogin(const std::string& database = {});
 
+// The mariadb client command that logs in as the server's root user over its socket.
+std::string rootClientCommand();
+
 // Runs SQL as the server's root user through the mariadb client; fails the test on error.
 void sql(const std::string& statements);
 
