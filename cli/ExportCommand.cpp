@@ -4,6 +4,7 @@
 #include "db/Catalogue.h"
 #include "report/StructureExport.h"
 #include "settings/Settings.h"
+#include "sys/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -59,24 +60,13 @@ db::Login commandLogin(const Options& options, const Console& console) {
 // nothing half-written there either.
 class Spool {
 public:
-    Spool() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvendel-export.XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            throw Error("Cannot create a temporary folder in " +
-                        pattern.substr(0, pattern.rfind('/')) + ": " + std::strerror(errno));
-        folder_ = pattern;
+    Spool() : folder_("orvendel-export", "report.txt") {
+        if (folder_.path().empty())
+            throw Error("Cannot create a temporary folder in " + sys::TemporaryFolder::parent() +
+                        ": " + std::strerror(folder_.error()));
     }
-    ~Spool() {
-        if (!folder_.empty()) {
-            ::unlink(path().c_str());
-            ::rmdir(folder_.c_str());
-        }
-    }
-    Spool(const Spool&) = delete;
-    Spool& operator=(const Spool&) = delete;
 
-    std::string path() const { return folder_ + "/report.txt"; }
+    std::string path() const { return folder_.filePath(); }
 
     void copyTo(int fd, const std::string& name) {
         int in = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
@@ -84,8 +74,7 @@ public:
             throw Error("Cannot read the report " + path() + ": " + std::strerror(errno));
         // Gone from the disk before the copy, which a closed pipe may end by SIGPIPE.
         ::unlink(path().c_str());
-        ::rmdir(folder_.c_str());
-        folder_.clear();
+        ::rmdir(folder_.path().c_str());
         char buffer[64 * 1024];
         int failure = 0;
         for (;;) {
@@ -98,7 +87,7 @@ public:
             }
             if (got == 0)
                 break;
-            if (!writeAll(fd, std::string_view(buffer, static_cast<size_t>(got)))) {
+            if (!sys::writeAll(fd, std::string_view(buffer, static_cast<size_t>(got)))) {
                 failure = errno;
                 break;
             }
@@ -109,7 +98,7 @@ public:
     }
 
 private:
-    std::string folder_;
+    sys::TemporaryFolder folder_;
 };
 
 class Command {
@@ -125,7 +114,6 @@ public:
         db::Connection connection;
         connection.open(db::connectionString(login));
         std::vector<std::string> listed = db::listTables(connection);
-        stopIfInterrupted();
         if (options_.list)
             return printList(listed);
 
@@ -149,7 +137,7 @@ public:
         progress_.clear();
         std::string line = text;
         std::replace(line.begin(), line.end(), '\n', ' ');
-        writeAll(console_.err, std::string(commandName) + ": " + printable(line) + "\n");
+        sys::writeAll(console_.err, std::string(commandName) + ": " + printable(line) + "\n");
     }
 
 private:
@@ -158,7 +146,7 @@ private:
         std::string text;
         for (const std::string& name : names)
             text += name + "\n";
-        if (!writeAll(console_.out, text))
+        if (!sys::writeAll(console_.out, text))
             throw Error(std::string("Cannot write the table list: ") + std::strerror(errno));
         return exported;
     }
@@ -175,7 +163,6 @@ private:
                                     spool ? spool->path() : *options_.output, &connection);
         CommandExportStatus status(*this, login, job.tableCount());
         job.run(status);
-        stopIfInterrupted();
         progress_.clear();
         if (spool) {
             const std::string name = *descriptor == console_.out ? "standard output"
@@ -197,7 +184,6 @@ private:
 
         bool step(report::ExportStep step, const std::string& table, bool,
                   const std::function<void()>& work) override {
-            stopIfInterrupted();
             if (step != report::ExportStep::readTable) {
                 work();
                 return true;
@@ -212,7 +198,6 @@ private:
                                 ", no report written: " + e.what(),
                             e.sqlState(), e.nativeCode());
             }
-            stopIfInterrupted();
             return true;
         }
         void unreadable(const std::string& table, const Error& error) override {
@@ -414,23 +399,24 @@ int run(const std::vector<std::string>& arguments, const Console& console) {
     try {
         options = parseOptions(arguments);
     } catch (const UsageError& e) {
-        writeAll(console.err, std::string(commandName) + ": " + printable(e.what()) + " (see " +
-                                  commandName + " --help)\n");
+        sys::writeAll(console.err, std::string(commandName) + ": " + printable(e.what()) +
+                                       " (see " + commandName + " --help)\n");
         return nothingExported;
     }
     if (options.help || options.version)
-        return writeAll(console.out, options.help ? usageText() : versionText()) ? exported
-                                                                                 : nothingExported;
+        return sys::writeAll(console.out, options.help ? usageText() : versionText())
+                   ? exported
+                   : nothingExported;
 
     Command command(options, console);
     try {
         return command.run();
-    } catch (const Interrupted&) {
+    } catch (const std::exception& e) {
+        // Out of memory, no thread, a failing system call: one line like any other failure.
+        command.error(e.what());
         return nothingExported;
-    } catch (const Error& e) {
-        // A failure the interruption itself caused says nothing new.
-        if (interruption() == 0)
-            command.error(e.what());
+    } catch (...) {
+        command.error("an unexpected failure ended the export");
         return nothingExported;
     }
 }

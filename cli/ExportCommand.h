@@ -71,8 +71,7 @@ std::optional<int> descriptorPath(std::string_view path, const Console& console)
 std::string usageText();
 std::string versionText();
 
-// Runs the command and returns its exit status. A caught interruption (see Terminal.h) ends it
-// at its next step with nothingExported, any unfinished file removed.
+// Runs the command and returns its exit status; every failure is one line on console.err.
 int run(const std::vector<std::string>& arguments, const Console& console = {});
 
 } // namespace orv::cli
