@@ -2,6 +2,7 @@
 
 #include "cli/Terminal.h"
 #include "db/Catalogue.h"
+#include "report/ReportFormat.h"
 #include "report/StructureExport.h"
 #include "settings/Settings.h"
 #include "sys/Files.h"
@@ -145,7 +146,7 @@ private:
         progress_.clear();
         std::string text;
         for (const std::string& name : names)
-            text += name + "\n";
+            text += report::escapedName(name) + "\n";
         if (!sys::writeAll(console_.out, text))
             throw Error(std::string("Cannot write the table list: ") + std::strerror(errno));
         return exported;

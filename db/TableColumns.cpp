@@ -106,6 +106,11 @@ TableColumns preparedColumns(Connection& connection, std::string_view table,
             throw;
         result.error = e;
     }
+    // Every table has a column: none means the server could not describe them (it describes a
+    // view of 32,768 columns or more that way), which must not pass for an empty table.
+    if (!result.error && result.fields.empty())
+        result.error = Error("The server described none of the columns of this table; a view of "
+                             "32,768 columns or more cannot be described.");
     return result;
 }
 
