@@ -25,7 +25,7 @@ bool isListedTable(std::string_view name) {
 
 std::vector<std::string> listTables(const Login& login) {
     Connection connection;
-    connection.open(connectionString(login));
+    connection.open(login);
     std::vector<std::string> names = connection.firstColumn(showTablesQuery);
     std::erase_if(names, [](const std::string& name) { return !isListedTable(name); });
     return names;

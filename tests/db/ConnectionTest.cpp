@@ -20,7 +20,7 @@ namespace {
 Error openError(const Login& login, db::Timeouts timeouts = {}) {
     Connection connection(timeouts);
     try {
-        connection.open(db::connectionString(login));
+        connection.open(login);
     } catch (const Error& e) {
         EXPECT_FALSE(connection.isOpen());
         return e;
@@ -35,7 +35,7 @@ TEST(Connection, OpensAndClosesWithTheRightLogin) {
     Login login = test::serverLogin("mysql");
     EXPECT_TRUE(db::TestMySQLConnection(login));
     Connection connection;
-    connection.open(db::connectionString(login));
+    connection.open(login);
     EXPECT_TRUE(connection.isOpen());
     connection.close();
     EXPECT_FALSE(connection.isOpen());
@@ -107,7 +107,7 @@ TEST(Connection, GivesUpOnASilentServerAfterFifteenSeconds) {
 
 TEST(Connection, CommandTimeOutEndsALongQuery) {
     Connection connection({15, 1});
-    connection.open(db::connectionString(test::serverLogin("mysql")));
+    connection.open(test::serverLogin("mysql"));
     auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(connection.firstColumn("SELECT SLEEP(20)"), Error);
     auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -180,11 +180,11 @@ TEST(TableReader, ManyConnectionsGiveWhatOneGivesInTableOrder) {
     test::sql("USE rep_reader;" + tables);
     const db::Login login = test::serverLogin("rep_reader");
     db::Connection first;
-    first.open(db::connectionString(login));
+    first.open(login);
     report::TableReader reader(login, queries, first, 8);
 
     db::Connection alone;
-    alone.open(db::connectionString(login));
+    alone.open(login);
     for (size_t i = 0; i < queries.size(); ++i) {
         report::TableColumns columns = reader.take(i);
         if (queries[i].find("gone") != std::string::npos) {
