@@ -32,7 +32,7 @@ void StructureExport::writeHead() {
 }
 
 void StructureExport::connect() {
-    connection_.open(db::connectionString(login_));
+    connection_.open(login_);
 }
 
 std::optional<Error> StructureExport::readTable(size_t index) {

@@ -31,7 +31,7 @@ TableReader::~TableReader() {
 void TableReader::workOnNewConnection(db::Login login) {
     db::Connection connection;
     try {
-        connection.open(db::connectionString(login));
+        connection.open(login);
     } catch (const Error&) {
         // A server short of connections leaves the work to the ones that opened.
         std::lock_guard lock(mutex_);
