@@ -154,8 +154,7 @@ std::optional<bool> serverOffersTls(const std::string& server, const std::string
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), port.empty() ? defaultPort : port.c_str(), &hints, &found) !=
-        0)
+    if (::getaddrinfo(host.c_str(), port.empty() ? defaultPort : port.c_str(), &hints, &found) != 0)
         return std::nullopt;
     const std::unique_ptr<addrinfo, AddressListFree> addresses(found);
     const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);

@@ -35,9 +35,9 @@ protected:
     void SetUp() override { qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.path())); }
 
     ui::Form1& start() {
-        form1 = std::make_unique<ui::Form1>(ui::AppContext{
-            dialogs, QString::fromStdString(appFolder.path()), [] { return 50; },
-            [](const QUrl&) {}});
+        form1 = std::make_unique<ui::Form1>(ui::AppContext{dialogs,
+                                                           QString::fromStdString(appFolder.path()),
+                                                           [] { return 50; }, [](const QUrl&) {}});
         form1->Form_Load();
         return *form1;
     }
