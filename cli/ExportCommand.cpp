@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -31,6 +32,21 @@ std::optional<int> parseNumber(std::string_view text) {
     if (text.empty() || error != std::errc{} || end != text.data() + text.size())
         return std::nullopt;
     return value;
+}
+
+// The MySQL clients' names, also in their upper-case spelling (VERIFY_CA).
+std::optional<db::TlsMode> parseTlsMode(std::string text) {
+    for (char& c : text)
+        c = c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::pair<const char*, db::TlsMode> modes[] = {
+        {"preferred", db::TlsMode::preferred},
+        {"required", db::TlsMode::required},
+        {"verify-ca", db::TlsMode::verifyCa},
+        {"verify-identity", db::TlsMode::verifyIdentity}};
+    for (const auto& [name, mode] : modes)
+        if (text == name)
+            return mode;
+    return std::nullopt;
 }
 
 void addOnce(std::vector<std::string>& names, const std::string& name) {
@@ -113,7 +129,7 @@ public:
         // One connection lists and exports: an account allowed a single connection at a time
         // must not depend on the server having let go of an earlier one.
         db::Connection connection;
-        connection.open(db::connectionString(login));
+        connection.open(login);
         std::vector<std::string> listed = db::listTables(connection);
         if (options_.list)
             return printList(listed);
@@ -266,6 +282,14 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.user = value();
         else if (name == "--database")
             options.database = value();
+        else if (name == "--ssl-mode") {
+            const std::string mode = value();
+            options.sslMode = parseTlsMode(mode);
+            if (!options.sslMode)
+                throw UsageError("--ssl-mode " + mode +
+                                 " is not one of preferred, required, verify-ca, verify-identity");
+        } else if (name == "--ssl-ca")
+            options.sslCa = value();
         else if (name == "-o" || name == "--output")
             options.output = value();
         else if (name == "--password-stdin")
@@ -294,6 +318,18 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         if (!port || *port < 1 || *port > 65535)
             throw UsageError("port " + *options.port + " is not a number from 1 to 65535");
     }
+    if (options.sslCa) {
+        if (options.sslCa->empty())
+            throw UsageError("the --ssl-ca file name is empty");
+        if (!options.sslMode)
+            options.sslMode = db::TlsMode::verifyCa;
+        else if (*options.sslMode != db::TlsMode::verifyCa &&
+                 *options.sslMode != db::TlsMode::verifyIdentity)
+            throw UsageError("--ssl-ca is used only with --ssl-mode verify-ca or verify-identity");
+    } else if (options.sslMode == db::TlsMode::verifyCa ||
+               options.sslMode == db::TlsMode::verifyIdentity) {
+        throw UsageError("--ssl-mode verify-ca and verify-identity need --ssl-ca FILE");
+    }
     if (options.output && options.output->empty())
         throw UsageError("the output file name is empty");
     if (options.list && (options.all || !options.tables.empty() || options.output))
@@ -317,6 +353,8 @@ db::Login overriddenLogin(const db::Login& stored, const Options& options) {
     login.port = options.port.value_or(stored.port);
     login.user = options.user.value_or(stored.user);
     login.database = options.database.value_or(stored.database);
+    login.tlsMode = options.sslMode.value_or(db::TlsMode::preferred);
+    login.tlsCaFile = options.sslCa.value_or("");
     return login;
 }
 
@@ -366,13 +404,23 @@ writes, without a display.
 
 The login is the one Orvendel saved, with these values put over it:
       --server=HOST      server name or address
-      --port=PORT        TCP port
+      --port=PORT        TCP port, a whole number from 1 to 65535 (empty: 3306)
       --user=NAME        user name
       --database=NAME    database
       --password-stdin   read the password from the first line of standard input
 The saved password is only sent to the saved server, port and user. When it is not
 used and --password-stdin is not given, the password is asked for on the terminal
 without echo; with no terminal, the password is empty.
+
+The connection is encrypted whenever the server offers TLS, as with the mysql and
+mariadb clients: the password and the table structures then travel encrypted.
+      --ssl-mode=MODE    preferred: encrypted when the server offers it (the default);
+                         required: encrypted or no connection, the certificate not
+                         checked; verify-ca: also check that the server's certificate
+                         comes from the --ssl-ca authority; verify-identity: also
+                         check that it was issued for the --server name
+      --ssl-ca=FILE      certificate authority file (PEM) for the verify modes; given
+                         alone it means --ssl-mode verify-ca
 
       --list             print the table names, one a line, as Orvendel lists them
       --all              report every listed table

@@ -29,6 +29,8 @@ struct Options {
     std::optional<std::string> port;
     std::optional<std::string> user;
     std::optional<std::string> database;
+    std::optional<db::TlsMode> sslMode; // after parsing: set whenever sslCa is
+    std::optional<std::string> sslCa;
     bool passwordStdin = false;
     bool list = false;
     bool all = false;
