@@ -139,8 +139,14 @@ bool ColumnReader::isReady(size_t index) const noexcept {
 }
 
 void ColumnReader::start() {
-    connection_.execute("SET SESSION lock_wait_timeout = " + std::to_string(lockWaitSeconds));
     started_ = true;
+    try {
+        connection_.execute("SET SESSION lock_wait_timeout = " + std::to_string(lockWaitSeconds));
+    } catch (const Error& e) {
+        // A server without the setting (before MySQL 5.5) waits as long as it always did.
+        if (isConnectionLost(e))
+            throw;
+    }
 }
 
 void ColumnReader::readBatch(size_t first) {
