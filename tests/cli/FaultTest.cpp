@@ -177,3 +177,21 @@ TEST_F(CliFault, AClosedStandardErrorIsNoFileAndNoCoreHoldsThePassword) {
     EXPECT_FALSE(run.coreDumped);
     EXPECT_EQ(dir.listing(), "r.txt");
 }
+
+// Shared hosting limits an account's logins: the table list and the report share one.
+TEST_F(CliFault, AnAccountOfOneLoginAnHourStillExports) {
+    test::recreateDatabase("fault_quota");
+    test::createTables("fault_quota", 70);
+    test::sql("DROP USER IF EXISTS 'quota'@'localhost', 'quota'@'127.0.0.1';"
+              "CREATE USER 'quota'@'localhost' IDENTIFIED BY 'pw' WITH MAX_CONNECTIONS_PER_HOUR 1;"
+              "CREATE USER 'quota'@'127.0.0.1' IDENTIFIED BY 'pw' WITH MAX_CONNECTIONS_PER_HOUR 1;"
+              "GRANT SELECT ON fault_quota.* TO 'quota'@'localhost';"
+              "GRANT SELECT ON fault_quota.* TO 'quota'@'127.0.0.1';");
+    test::Launch launch = test::withLogin("fault_quota", {"--all", "-o", dir.file("r.txt")});
+    launch.arguments[5] = "quota"; // the --user value
+    launch.input = "pw\n";
+    test::Outcome run = test::runExport(launch);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(
+        contains(test::readFile(dir.file("r.txt")), "Table Name : t70    Total Fields : 3"));
+}
