@@ -58,6 +58,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void showLoginWindow();
+
     AppContext context_;
     app::SkinFramework SkinFramework1;
     app::WindowPointer pointer_;

@@ -1,20 +1,15 @@
 #include "ui/Program.h"
 
-#include <QCoreApplication>
+#include "ui/Waits.h"
 
 namespace orv::ui {
 
-namespace {
-bool ending = false;
-}
-
 void endProgram() {
-    ending = true;
-    QCoreApplication::quit();
+    waits().endProgram();
 }
 
 bool programEnding() noexcept {
-    return ending;
+    return waits().ending();
 }
 
 } // namespace orv::ui
