@@ -27,7 +27,10 @@
 #include <optional>
 #include <tuple>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orv;
 
@@ -501,6 +504,59 @@ TEST_F(Windows, EnterAndAltNRunNextAndAltLettersNeverTypeIntoAField) {
     EXPECT_TRUE(form.form2().isVisible());
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(dialogs.messages.empty());
+}
+
+namespace {
+
+// From here on this process cannot start a thread, as a user at the limit of RLIMIT_NPROC.
+// Root is not held to the limit, so root becomes nobody first.
+void refuseNewThreads() {
+    constexpr uid_t nobody = 65534;
+    if (::getuid() == 0 && (::setgid(nobody) != 0 || ::setuid(nobody) != 0))
+        std::_Exit(EXIT_FAILURE);
+    const rlimit one{1, 1};
+    if (::setrlimit(RLIMIT_NPROC, &one) != 0)
+        std::_Exit(EXIT_FAILURE);
+}
+
+} // namespace
+
+// A resource limit that refuses new threads keeps the windows from repainting during the
+// waits; it never ends the program.
+TEST_F(Windows, WorkRunsOnTheWindowThreadWhenNoThreadCanStart) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ui::Form1& form = start();
+    typeLogin(form, test::serverLogin(shop));
+    // Qt paints with helper threads of its own and hangs when it cannot start them; here they
+    // are started before the limit, as in a program that has painted its windows once.
+    form.form2().grab();
+    EXPECT_EXIT(
+        {
+            refuseNewThreads();
+            form.PushButton5->click();
+            form.PushButton3->click();
+            const bool worked = dialogs.texts() == QStringList{"Connection successful."} &&
+                                form.form2().isVisible() && form.form2().List1->count() == 3;
+            // Straight out: the leak check at exit would need a thread of its own.
+            std::_Exit(worked ? EXIT_SUCCESS : 3);
+        },
+        ::testing::ExitedWithCode(EXIT_SUCCESS), "");
+}
+
+// Work that never finishes, such as opening a pipe nobody reads, does not keep a closed
+// program alive.
+TEST(Waits, ClosingEndsTheProgramEvenWhenTheWorkNeverFinishes) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    test::TempDir folder;
+    const std::string pipe = folder.file("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EXIT(
+        {
+            QTimer::singleShot(100, [] { ui::waits().endProgram(); });
+            ui::waits().run([&pipe] { return ::open(pipe.c_str(), O_WRONLY | O_CLOEXEC); });
+            std::_Exit(3);
+        },
+        ::testing::ExitedWithCode(EXIT_FAILURE), "");
 }
 
 namespace {
