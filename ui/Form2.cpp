@@ -113,7 +113,6 @@ void Form2::PushButton9_Click() {
 }
 
 void Form2::PushButton5_Click() {
-    const Waits::Working working(waits());
     app::ErrorTrap trap(context_.dialogs, this, location("PushButton5_Click"));
     if (trap.holds(100, [&] { return List1->currentRow() == -1; })) {
         trap.run(124, [&] {

@@ -24,7 +24,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <optional>
+#include <thread>
 #include <tuple>
 
 #include <fcntl.h>
@@ -398,6 +400,37 @@ TEST_F(Windows, BackAndNextRefillTheList) {
     EXPECT_TRUE(form2.isVisible());
     EXPECT_EQ(items(*form2.List1), (QStringList{"customers", "invoices", "orders", "products"}));
     EXPECT_EQ(selectedCount(*form2.List1), 1);
+}
+
+// Saving to a pipe that nobody reads says so at once, and the window goes on meanwhile.
+TEST_F(Windows, SavingToAPipeWithoutAReaderFailsClearly) {
+    ui::Form2& form2 = tableList();
+    const std::string pipe = files.file("pipe.txt");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    dialogs.fileNames.push_back(QString::fromStdString(pipe));
+    dialogs.answers.push_back(true);
+    // Should the export wait for a reader after all, one comes after a while, so that the test
+    // ends and says what happened.
+    std::promise<void> saved;
+    bool readerCame = false;
+    std::thread rescue([&, done = saved.get_future()] {
+        if (done.wait_for(std::chrono::seconds(3)) == std::future_status::timeout) {
+            const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            readerCame = reader >= 0;
+            if (readerCame)
+                ::close(reader);
+        }
+    });
+    form2.PushButton5->click();
+    saved.set_value();
+    rescue.join();
+    EXPECT_FALSE(readerCame);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].title, "Application Error");
+    EXPECT_TRUE(dialogs.messages[0].text.contains("no program is reading from it"))
+        << dialogs.messages[0].text.toStdString();
+    EXPECT_EQ(files.listing(), "pipe.txt");
+    EXPECT_EQ(form2.pointer().state(), app::PointerDefault);
 }
 
 // Clicks that arrive while work runs, as clicks held back during the connection test arrive at
