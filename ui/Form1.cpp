@@ -239,6 +239,8 @@ void Form1::PushButton3_Click() {
         waits().ending())
         return;
     trap.run(102, [&] { AddMySQLToList1(*form2().List1, login(), context_.dialogs); });
+    if (waits().ending())
+        return;
     trap.run(104, [&] { form2().show(); });
     trap.run(106, [&] {
         hide();

@@ -32,9 +32,11 @@ void AddMySQLToList1(QListWidget& list, const db::Login& login, app::Dialogs& di
     };
 
     trap.run(100, [&] { connection = std::make_unique<db::Connection>(); });
-    trap.run(106, [&] { needConnection().open(login); });
+    trap.run(106, [&] { waits().run([&] { needConnection().open(login); }); });
     trap.run(108, [&] { list.clear(); });
-    trap.run(110, [&] { rows = needConnection().firstColumn(db::showTablesQuery); });
+    trap.run(110, [&] {
+        rows = waits().run([&] { return needConnection().firstColumn(db::showTablesQuery); });
+    });
     size_t count = 0;
     trap.run(112, [&] { count = openRows().size(); });
     for (size_t pass = 1; pass <= count; ++pass) {

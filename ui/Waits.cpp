@@ -48,6 +48,15 @@ Waits& Waits::instance() {
 
 void Waits::wait(const std::function<void()>& job, const std::function<void()>& whenSlow) {
     const Working working(*this);
+    runOffWindowThread(job, whenSlow);
+    // Input held back meanwhile arrives while the work still counts as running: its clicks are
+    // refused here rather than run once the work is over.
+    if (!ending_)
+        QCoreApplication::processEvents();
+}
+
+void Waits::runOffWindowThread(const std::function<void()>& job,
+                               const std::function<void()>& whenSlow) {
     QEventLoop loop;
     Done done;
     std::thread worker;

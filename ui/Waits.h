@@ -86,6 +86,8 @@ public:
 
 private:
     void wait(const std::function<void()>& job, const std::function<void()>& whenSlow);
+    void runOffWindowThread(const std::function<void()>& job,
+                            const std::function<void()>& whenSlow);
 
     int working_ = 0;
     bool ending_ = false;
