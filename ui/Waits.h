@@ -28,7 +28,6 @@ public:
     // The one instance the windows share.
     static Waits& instance();
 
-    Waits() = default;
     Waits(const Waits&) = delete;
     Waits& operator=(const Waits&) = delete;
 
@@ -47,9 +46,9 @@ public:
     bool busy() const noexcept { return working_ > 0; }
 
     // Runs the work on a worker thread while the windows repaint; user input waits until it is
-    // done. whenSlow runs once when the work takes longer than slowAfter. When no thread can be
-    // started (a resource limit), the work runs here instead, after whenSlow. The work's
-    // exception, if any, is thrown here.
+    // done, and the clicks in it are refused. whenSlow runs once when the work takes longer than
+    // slowAfter. When no thread can be started (a resource limit), the work runs here instead,
+    // after whenSlow. The work's exception, if any, is thrown here.
     template <class Work>
     auto run(Work work, const std::function<void()>& whenSlow = {}) -> std::invoke_result_t<Work&> {
         using Result = std::invoke_result_t<Work&>;
@@ -85,6 +84,7 @@ public:
     void reset() noexcept;
 
 private:
+    Waits() = default;
     void wait(const std::function<void()>& job, const std::function<void()>& whenSlow);
     void runOffWindowThread(const std::function<void()>& job,
                             const std::function<void()>& whenSlow);
