@@ -1,5 +1,7 @@
 #include "ui/Waits.h"
 
+#include "sys/Files.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -87,9 +89,11 @@ void Waits::runOffWindowThread(const std::function<void()>& job,
     if (ending_) {
         // The work holds the caller's data; it cannot be left running while that goes away.
         // Work that does not finish in time (a pipe nobody reads) is abandoned with the process,
-        // whose status says so.
-        if (!done.waitFor(endingGrace))
+        // whose status says so; a half-written report goes with it.
+        if (!done.waitFor(endingGrace)) {
+            sys::removeTemporaryFiles();
             std::_Exit(EXIT_FAILURE);
+        }
     } else {
         done.wait();
     }

@@ -3,6 +3,7 @@
 #include "support/FakeDialogs.h"
 #include "support/Files.h"
 #include "support/TestServer.h"
+#include "sys/Files.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
 #include "ui/Waits.h"
@@ -577,19 +578,22 @@ TEST_F(Windows, WorkRunsOnTheWindowThreadWhenNoThreadCanStart) {
 }
 
 // Work that never finishes, such as opening a pipe nobody reads, does not keep a closed
-// program alive.
+// program alive, nor does a half-written report outlive it.
 TEST(Waits, ClosingEndsTheProgramEvenWhenTheWorkNeverFinishes) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The process forks where it stands, so the folder is the same on both sides.
+    GTEST_FLAG_SET(death_test_style, "fast");
     test::TempDir folder;
     const std::string pipe = folder.file("pipe");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_EXIT(
         {
+            const sys::TemporaryFile report(folder.file("report.txt"));
             QTimer::singleShot(100, [] { ui::waits().endProgram(); });
             ui::waits().run([&pipe] { return ::open(pipe.c_str(), O_WRONLY | O_CLOEXEC); });
             std::_Exit(3);
         },
         ::testing::ExitedWithCode(EXIT_FAILURE), "");
+    EXPECT_EQ(folder.listing(), "pipe");
 }
 
 namespace {
