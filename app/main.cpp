@@ -1,5 +1,6 @@
 #include "app/Dialogs.h"
 #include "app/Style.h"
+#include "sys/Files.h"
 #include "ui/AppContext.h"
 #include "ui/Form1.h"
 #include "ui/Waits.h"
@@ -57,6 +58,10 @@ void holdMessage(QtMsgType type, const QMessageLogContext&, const QString& text)
 } // namespace
 
 int main(int argc, char** argv) {
+    // The window holds the stored password, and its report file must not take a standard
+    // stream's place.
+    orv::sys::openClosedStandardStreams();
+    orv::sys::forbidCoreDumps();
     if (asked(argc, argv, "--help")) {
         std::fputs(helpText, stdout);
         return EXIT_SUCCESS;

@@ -36,7 +36,6 @@ public:
     Form2& form2();
     bool hasForm2() const noexcept { return form2_ != nullptr; }
     app::WindowPointer& pointer() { return pointer_; }
-    app::SkinFramework& skin() { return SkinFramework1; }
 
     QGroupBox* Frame1;
     QLabel* Label1;
