@@ -72,6 +72,7 @@ spread() { printf '%s\n' "$@" | sort -n | awk 'NR == 1 { a = $1 } { b = $1 } END
 # round trips in one more, otherwise identical run through the proxy at 1 ms each way: at 0 ms a
 # reply may come back between two packets the client sends without waiting, which would then
 # count twice (measured: 15 to 21 for the 2,000-table export, 14 at 1 ms and at 10 ms).
+# count_delay=0 before the call counts at 0 ms instead, for a client that never sends ahead.
 #   figures LABEL REPEATS DELAY COMMAND...   (COMMAND gets the port to use as its first argument)
 figures() {
   local label=$1 count=$2 delay=$3 times=() i
@@ -79,7 +80,7 @@ figures() {
   if [ "$delay" = - ]; then
     for ((i = 0; i < count; i++)); do "$@" "$port"; times+=("$took"); done
     local kept=("$rss" "$connections" "$code")
-    proxy_start 1
+    proxy_start "${count_delay:-1}"
     "$@" "$proxy_port"
     proxy_stop
     rss=${kept[0]} connections=${kept[1]} code=${kept[2]}
@@ -150,7 +151,8 @@ dump_cmd() {
 dump_many() { dump_cmd "$1" --no-data --result-file="$out/many.sql" many; }
 figures "orvendel-export --all" "$repeats" - ours_many
 ours_took=$median_took
-figures "mariadb-dump --no-data" "$repeats" - dump_many
+# Its 22,000 round trips would take 44 s at 1 ms each way.
+count_delay=0 figures "mariadb-dump --no-data" "$repeats" - dump_many
 echo "   ratio $(ratio "$ours_took" "$median_took") of mariadb-dump's time (goal: no slower than" \
   "0.19 s; 1 connection, at most 2 counting the list)"
 
