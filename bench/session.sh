@@ -10,7 +10,8 @@ user=$ORVENDEL_TEST_USER
 password=$ORVENDEL_TEST_PASSWORD
 # Cases run this often (the 20,000-table ones three times); the median time is printed.
 repeats=5
-export XDG_CONFIG_HOME=$(mktemp -d)
+XDG_CONFIG_HOME=$(mktemp -d)
+export XDG_CONFIG_HOME
 out=$(mktemp -d)
 proxy_pid=
 cleanup() {
