@@ -18,9 +18,4 @@ cmake --build "$here/build" --target orvendel-delay-proxy orvendel-list-bench >/
 if ! command -v /usr/bin/time >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends time >/dev/null
 fi
-# The server keeps its temporary tables in a folder of this run's own: on a shared machine
-# files in /tmp were seen removed under a running server, failing its queries.
-TMPDIR=$(mktemp -d)
-export TMPDIR
-trap 'rm -rf "$TMPDIR"' EXIT
-"$here/scripts/test-server.sh" "$here/bench/session.sh"
+exec "$here/scripts/test-server.sh" "$here/bench/session.sh"
