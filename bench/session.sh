@@ -44,7 +44,7 @@ proxy_start() { # one-way delay in ms
   proxy_port=$((port + 1))
   "$bin/orvendel-delay-proxy" "$proxy_port" "$port" "$1" >"$out/proxy.log" &
   proxy_pid=$!
-  until grep -q ready "$out/proxy.log"; do sleep 0.05; done
+  until grep -qs ready "$out/proxy.log"; do sleep 0.05; done
 }
 proxy_stop() { # sets trips
   kill -TERM "$proxy_pid"
