@@ -104,8 +104,8 @@ columns="id int NOT NULL PRIMARY KEY, name varchar(45), code char(10), amount de
   uid binary(16), tag varchar(255), score int unsigned, at_time time, extra json"
 
 # COUNT tables of the 20 columns above: one made, the others copied with CREATE TABLE ... LIKE
-# in four client sessions side by side (measured: some five times faster than one session of
-# full CREATE TABLE statements).
+# in four client sessions side by side (measured: 2 to 10 times faster than one session of full
+# CREATE TABLE statements, depending on what else the machine was doing).
 make_tables() { # database, name prefix, count, engine
   local db=$1 prefix=$2 count=$3 engine=$4 sessions=4 k i pids=()
   "${root[@]}" -e "CREATE DATABASE $db; CREATE TABLE $db.${prefix}1 ($columns) ENGINE=$engine;"
