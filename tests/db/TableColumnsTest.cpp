@@ -158,6 +158,7 @@ TEST(TableColumns, TheCatalogueDescribesEveryTableAsThePrepareDoes) {
         "CREATE TABLE `a_table_name_of_30_chars_xyz__` (a int);"
         "CREATE TABLE `Größe Ü` (`maß` varchar(7), `we``ird` char(2));"
         "CREATE TABLE `Case` (a int); CREATE TABLE `case` (b varchar(3), c int);"
+        "CREATE TABLE `semi;colon` (`x;y` int); CREATE TABLE `tick``;` (`';` char(2));"
         "CREATE TABLE hidden (a int, b int INVISIBLE, c varchar(9), d date INVISIBLE);"
         "CREATE TABLE versioned (a int) WITH SYSTEM VERSIONING;"
         "CREATE VIEW computed AS SELECT c_int + 1 AS plus, concat(c_char, 'x') AS joined,"
@@ -171,6 +172,8 @@ TEST(TableColumns, TheCatalogueDescribesEveryTableAsThePrepareDoes) {
                                        "Größe Ü",
                                        "Case",
                                        "case",
+                                       "semi;colon",
+                                       "tick`;",
                                        "hidden",
                                        "versioned",
                                        "computed",
