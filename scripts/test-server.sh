@@ -21,7 +21,10 @@ stop() {
 trap stop EXIT
 trap 'exit 130' INT TERM
 
-mariadb-install-db --no-defaults --datadir="$dir/data" --user=root \
+# The server runs as the calling user; mariadbd refuses to run as root unless told so.
+run_as=()
+[ "$(id -u)" -ne 0 ] || run_as=(--user=root)
+mariadb-install-db --no-defaults --datadir="$dir/data" "${run_as[@]}" \
   --auth-root-authentication-method=normal --skip-test-db >"$dir/install.log" 2>&1 \
   || { cat "$dir/install.log" >&2; exit 1; }
 
@@ -31,7 +34,7 @@ for attempt in 1 2 3 4 5; do
   port=$((20000 + RANDOM % 40000))
   port_free "$port" || continue
   mariadbd --no-defaults --datadir="$dir/data" --port="$port" --bind-address=127.0.0.1 \
-    --socket="$sock" --pid-file="$dir/mysqld.pid" --user=root --log-error="$dir/error.log" \
+    --socket="$sock" --pid-file="$dir/mysqld.pid" "${run_as[@]}" --log-error="$dir/error.log" \
     --skip-name-resolve --innodb-buffer-pool-size=64M --character-set-server=utf8mb4 \
     --collation-server=utf8mb4_general_ci >>"$dir/stderr.log" 2>&1 &
   pid=$!
