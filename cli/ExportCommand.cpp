@@ -120,7 +120,11 @@ public:
     int run() {
         db::Login login = commandLogin(options_, console_);
         progress_.show("Reading the table list of " + login.database + " on " + login.server);
-        std::vector<std::string> listed = db::listTables(login);
+        // One connection lists and exports: an account allowed a single connection at a time
+        // must not depend on the server having let go of an earlier one.
+        db::Connection connection;
+        connection.open(db::connectionString(login));
+        std::vector<std::string> listed = db::listTables(connection);
         stopIfInterrupted();
         if (options_.list)
             return printList(listed);
@@ -137,7 +141,7 @@ public:
                 error("database " + login.database + " has no tables to export");
             return nothingExported;
         }
-        size_t unreadable = exportTables(login, std::move(selection.tables));
+        size_t unreadable = exportTables(login, connection, std::move(selection.tables));
         return unreadable + selection.missing.size() == 0 ? exported : exportedWithUnreadableTables;
     }
 
@@ -159,7 +163,8 @@ private:
         return exported;
     }
 
-    size_t exportTables(const db::Login& login, std::vector<std::string> tables) {
+    size_t exportTables(const db::Login& login, db::Connection& connection,
+                        std::vector<std::string> tables) {
         const std::optional<int> descriptor = options_.output
                                                   ? descriptorPath(*options_.output, console_)
                                                   : std::optional<int>(console_.out);
@@ -167,27 +172,10 @@ private:
         if (descriptor)
             spool.emplace();
         report::StructureExport job(login, std::move(tables),
-                                    spool ? spool->path() : *options_.output);
-        job.createFile();
-        job.writeHead();
-        progress_.show("Connecting to " + login.server);
-        job.connect();
-        const std::string count = std::to_string(job.tableCount());
-        for (size_t i = 0; i < job.tableCount(); ++i) {
-            stopIfInterrupted();
-            progress_.show("Table " + std::to_string(i + 1) + " of " + count + ": " +
-                           job.tableName(i));
-            std::optional<Error> failure = readTable(job, i, login);
-            stopIfInterrupted();
-            if (failure)
-                error("table " + db::quotedName(job.tableName(i)) + ": " + failure->what());
-            job.writeTableHead();
-            for (size_t column = 0; column < job.columnCount(); ++column)
-                job.writeColumn(column);
-            job.writeTableEnd();
-        }
+                                    spool ? spool->path() : *options_.output, &connection);
+        CommandExportStatus status(*this, login, job.tableCount());
+        job.run(status);
         stopIfInterrupted();
-        job.finish();
         progress_.clear();
         if (spool) {
             const std::string name = *descriptor == console_.out ? "standard output"
@@ -199,19 +187,45 @@ private:
         return job.unreadableTables();
     }
 
-    // Once the connection is lost no later table can be read either: one error ends the export
-    // rather than one for every table left.
-    static std::optional<Error> readTable(report::StructureExport& job, size_t index,
-                                          const db::Login& login) {
-        try {
-            return job.readTable(index);
-        } catch (const Error& e) {
-            throw Error("the connection to " + login.server + " was lost while reading table " +
-                            db::quotedName(job.tableName(index)) +
-                            ", no report written: " + e.what(),
-                        e.sqlState(), e.nativeCode());
+    // Failures end the command, except an unreadable table, which is reported and written
+    // without columns. Once the connection is lost no later table can be read either: one error
+    // ends the export rather than one for every table left.
+    class CommandExportStatus : public report::ExportStatus {
+    public:
+        CommandExportStatus(Command& command, const db::Login& login, size_t tables)
+            : command_(command), login_(login), count_(std::to_string(tables)) {}
+
+        bool step(report::ExportStep step, const std::string& table, bool,
+                  const std::function<void()>& work) override {
+            stopIfInterrupted();
+            if (step != report::ExportStep::readTable) {
+                work();
+                return true;
+            }
+            command_.progress_.show("Table " + std::to_string(++read_) + " of " + count_ + ": " +
+                                    table);
+            try {
+                work();
+            } catch (const Error& e) {
+                throw Error("the connection to " + login_.server +
+                                " was lost while reading table " + db::quotedName(table) +
+                                ", no report written: " + e.what(),
+                            e.sqlState(), e.nativeCode());
+            }
+            stopIfInterrupted();
+            return true;
         }
-    }
+        void unreadable(const std::string& table, const Error& error) override {
+            command_.error("table " + db::quotedName(table) + ": " + error.what());
+        }
+        bool goOn() override { return true; }
+
+    private:
+        Command& command_;
+        const db::Login& login_;
+        std::string count_;
+        size_t read_ = 0;
+    };
 
     const Options& options_;
     const Console& console_;

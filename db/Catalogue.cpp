@@ -23,12 +23,16 @@ bool isListedTable(std::string_view name) {
     return !(lower(name[0]) == 's' && lower(name[1]) == 'y' && lower(name[2]) == 's');
 }
 
-std::vector<std::string> listTables(const Login& login) {
-    Connection connection;
-    connection.open(connectionString(login));
+std::vector<std::string> listTables(Connection& connection) {
     std::vector<std::string> names = connection.firstColumn(showTablesQuery);
     std::erase_if(names, [](const std::string& name) { return !isListedTable(name); });
     return names;
+}
+
+std::vector<std::string> listTables(const Login& login) {
+    Connection connection;
+    connection.open(connectionString(login));
+    return listTables(connection);
 }
 
 } // namespace orv::db

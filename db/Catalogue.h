@@ -18,7 +18,11 @@ std::string quotedName(std::string_view name);
 // letter case, are left out.
 bool isListedTable(std::string_view name);
 
-// The listed tables of the login's database, in the server's order.
+class Connection;
+
+// The listed tables of the connection's database, in the server's order.
+std::vector<std::string> listTables(Connection& connection);
+// The same on a connection of its own.
 std::vector<std::string> listTables(const Login& login);
 
 } // namespace orv::db

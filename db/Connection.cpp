@@ -3,7 +3,6 @@
 #include "db/Error.h"
 #include "db/Odbc.h"
 
-#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -24,102 +23,13 @@ std::string withDriverTimeouts(const std::string& connectionString, Timeouts tim
            ";READ_TIMEOUT=" + command + ";WRITE_TIMEOUT=" + command + ";";
 }
 
-std::int32_t clampSize(unsigned long long size) {
-    return static_cast<std::int32_t>(
-        std::min<unsigned long long>(size, std::numeric_limits<std::int32_t>::max()));
-}
-
 } // namespace
-
-Field adoField(std::string name, int sqlType, unsigned long long columnSize, int decimalDigits,
-               bool isUnsigned) {
-    Field f;
-    f.name = std::move(name);
-    f.precision = static_cast<int>(std::min<unsigned long long>(columnSize, 255));
-    f.numericScale = std::clamp(decimalDigits, 0, 255);
-    auto set = [&f](std::int32_t type, std::int32_t size) {
-        f.type = type;
-        f.definedSize = size;
-    };
-    switch (sqlType) {
-    case SQL_CHAR:
-        set(129, clampSize(columnSize));
-        break;
-    case SQL_VARCHAR:
-        set(200, clampSize(columnSize));
-        break;
-    case SQL_LONGVARCHAR:
-        set(201, clampSize(columnSize));
-        break;
-    case SQL_WCHAR:
-        set(130, clampSize(columnSize));
-        break;
-    case SQL_WVARCHAR:
-        set(202, clampSize(columnSize));
-        break;
-    case SQL_WLONGVARCHAR:
-        set(203, clampSize(columnSize));
-        break;
-    case SQL_DECIMAL:
-    case SQL_NUMERIC:
-        set(131, 19);
-        break;
-    case SQL_TINYINT:
-        set(isUnsigned ? 17 : 16, 1);
-        break;
-    case SQL_SMALLINT:
-        set(isUnsigned ? 18 : 2, 2);
-        break;
-    case SQL_INTEGER:
-        set(isUnsigned ? 19 : 3, 4);
-        break;
-    case SQL_BIGINT:
-        set(isUnsigned ? 21 : 20, 8);
-        break;
-    case SQL_REAL:
-        set(4, 4);
-        break;
-    case SQL_FLOAT:
-    case SQL_DOUBLE:
-        set(5, 8);
-        break;
-    case SQL_BIT:
-        set(11, 2);
-        break;
-    case SQL_BINARY:
-        set(128, clampSize(columnSize));
-        break;
-    case SQL_VARBINARY:
-        set(204, clampSize(columnSize));
-        break;
-    case SQL_LONGVARBINARY:
-        set(205, clampSize(columnSize));
-        break;
-    case SQL_TYPE_DATE:
-    case SQL_DATE:
-        set(133, 6);
-        break;
-    case SQL_TYPE_TIME:
-    case SQL_TIME:
-        set(134, 6);
-        break;
-    case SQL_TYPE_TIMESTAMP:
-    case SQL_TIMESTAMP:
-        set(135, 16);
-        break;
-    case SQL_GUID:
-        set(72, 16);
-        break;
-    default:
-        set(12, clampSize(columnSize));
-        break; // adVariant: a type ADO has no word for
-    }
-    return f;
-}
 
 struct Connection::Impl {
     odbc::Environment env{nullptr};
     std::optional<odbc::Link> link;
+
+    odbc::Statement run(const std::string& sql) const;
 
     Impl() {
         env.check(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION,
@@ -152,14 +62,16 @@ void Connection::close() {
 
 namespace {
 
-std::string textColumn(const odbc::Statement& stmt, SQLUSMALLINT column) {
+std::optional<std::string> textColumn(const odbc::Statement& stmt, SQLUSMALLINT column) {
     std::string value;
     char buffer[1024];
     for (;;) {
         SQLLEN indicator = 0;
         SQLRETURN rc =
             SQLGetData(stmt.get(), column, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
-        if (rc == SQL_NO_DATA || indicator == SQL_NULL_DATA)
+        if (indicator == SQL_NULL_DATA)
+            return std::nullopt;
+        if (rc == SQL_NO_DATA)
             break;
         stmt.check(rc);
         size_t got = (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer))
@@ -174,22 +86,42 @@ std::string textColumn(const odbc::Statement& stmt, SQLUSMALLINT column) {
 
 } // namespace
 
-std::vector<std::string> Connection::firstColumn(const std::string& sql) {
-    if (!impl_->link)
+odbc::Statement Connection::Impl::run(const std::string& sql) const {
+    if (!link)
         throw Error(closedObjectText);
-    odbc::Statement stmt(impl_->link->handle().get());
+    odbc::Statement stmt(link->handle().get());
     std::string text = sql;
     stmt.check(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()),
                              static_cast<SQLINTEGER>(text.size())));
-    std::vector<std::string> rows;
+    return stmt;
+}
+
+void Connection::execute(const std::string& sql) {
+    impl_->run(sql);
+}
+
+std::vector<Connection::Row> Connection::rows(const std::string& sql, size_t columns) {
+    odbc::Statement stmt = impl_->run(sql);
+    std::vector<Row> rows;
     for (;;) {
         SQLRETURN rc = SQLFetch(stmt.get());
         if (rc == SQL_NO_DATA)
             break;
         stmt.check(rc);
-        rows.push_back(textColumn(stmt, 1));
+        Row row;
+        row.reserve(columns);
+        for (size_t column = 1; column <= columns; ++column)
+            row.push_back(textColumn(stmt, static_cast<SQLUSMALLINT>(column)));
+        rows.push_back(std::move(row));
     }
     return rows;
+}
+
+std::vector<std::string> Connection::firstColumn(const std::string& sql) {
+    std::vector<std::string> values;
+    for (Row& row : rows(sql, 1))
+        values.push_back(row[0].value_or(std::string()));
+    return values;
 }
 
 namespace {
@@ -197,6 +129,9 @@ namespace {
 std::vector<Field> describeResult(const odbc::Statement& stmt) {
     SQLSMALLINT count = 0;
     stmt.check(SQLNumResultCols(stmt.get(), &count));
+    // The count is a 16-bit value: a result of 32,768 columns or more cannot be described.
+    if (count < 0)
+        throw Error("The driver cannot describe more than 32,767 columns.");
     std::vector<Field> fields;
     fields.reserve(static_cast<size_t>(count));
     for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
@@ -216,7 +151,7 @@ std::vector<Field> describeResult(const odbc::Statement& stmt) {
             SQLColAttribute(stmt.get(), i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned));
         fields.push_back(adoField(std::string(reinterpret_cast<const char*>(name.data()),
                                               static_cast<size_t>(nameLength)),
-                                  sqlType, size, digits, isUnsigned == SQL_TRUE));
+                                  {sqlType, size, digits, isUnsigned == SQL_TRUE}));
     }
     return fields;
 }

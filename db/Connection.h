@@ -1,26 +1,15 @@
 #pragma once
 
+#include "db/ColumnTypes.h"
 #include "db/Error.h"
 #include "db/Login.h"
 
-#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace orv::db {
-
-// A result-set column described the way ADO describes it (DataTypeEnum code, DefinedSize,
-// Precision, NumericScale), derived from the ODBC metadata.
-struct Field {
-    std::string name;
-    std::int32_t type = 0;
-    std::int32_t definedSize = 0;
-    int precision = 0;
-    int numericScale = 0;
-
-    bool operator==(const Field&) const = default;
-};
 
 struct Timeouts {
     unsigned connectSeconds = 15;
@@ -40,8 +29,15 @@ public:
     bool isOpen() const noexcept;
     void close();
 
+    // Runs a statement that returns no rows.
+    void execute(const std::string& sql);
+
     // Runs a query and returns the first column of every row as text.
     std::vector<std::string> firstColumn(const std::string& sql);
+
+    // Runs a query and returns the first `columns` columns of every row as text; NULL is empty.
+    using Row = std::vector<std::optional<std::string>>;
+    std::vector<Row> rows(const std::string& sql, size_t columns);
 
     // The columns a query would return, read by preparing it without running it: one round
     // trip, and no row crosses the wire.
@@ -55,10 +51,6 @@ private:
 
 // True when a connection with this login opens; never throws and shows nothing.
 bool TestMySQLConnection(const Login& login, Timeouts timeouts = {});
-
-// ADO's DataTypeEnum code, DefinedSize, Precision and NumericScale for an ODBC column.
-Field adoField(std::string name, int sqlType, unsigned long long columnSize, int decimalDigits,
-               bool isUnsigned);
 
 extern const char* const closedObjectText;
 

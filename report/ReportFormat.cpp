@@ -1,6 +1,6 @@
 #include "report/ReportFormat.h"
 
-#include "db/FieldTypeName.h"
+#include "db/ColumnTypes.h"
 
 namespace orv::report {
 
@@ -24,23 +24,19 @@ void appendPadded(std::string& out, std::string_view text, size_t width) {
         out.append(width - length, ' ');
 }
 
-std::string upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 } // namespace
 
 std::string typeText(const db::Field& field) {
-    std::string word = db::FieldTypeName(field.type);
-    std::string key = upper(word);
-    if (key == "VARCHAR" || key == "CHAR" || key == "TINYINT")
+    const std::string word = db::FieldTypeName(field.type);
+    switch (db::typeSuffix(field.type)) {
+    case db::TypeSuffix::definedSize:
         return word + "(" + std::to_string(field.definedSize) + ")";
-    if (key == "DECIMAL")
+    case db::TypeSuffix::precisionAndScale:
         return word + "(" + std::to_string(field.precision) + "," +
                std::to_string(field.numericScale) + ")";
+    case db::TypeSuffix::none:
+        break;
+    }
     return word;
 }
 

@@ -1,87 +1,63 @@
 #include "report/StructureExport.h"
 
-#include "db/Catalogue.h"
+#include "db/TableColumns.h"
+#include "report/ReportFile.h"
 #include "report/ReportFormat.h"
 
-#include <algorithm>
+#include <memory>
 
 namespace orv::report {
 
-namespace {
-// Each table is one round trip: a long list is read on several connections at once, a short
-// one on the export's own.
-constexpr size_t tablesPerConnection = 32;
-constexpr size_t maxConnections = 16;
-} // namespace
+StructureExport::StructureExport(db::Login login, std::vector<std::string> tables, std::string path,
+                                 db::Connection* connection)
+    : login_(std::move(login)), tables_(std::move(tables)), path_(std::move(path)),
+      connection_(connection) {}
 
-std::string selectAllQuery(std::string_view table) {
-    return "select * from " + db::quotedName(table) + " limit 0";
-}
+bool StructureExport::run(ExportStatus& status) {
+    unreadable_ = 0;
+    const std::string none;
+    std::unique_ptr<ReportFile> file;
+    if (!status.step(ExportStep::createFile, none, true,
+                     [&] { file = std::make_unique<ReportFile>(path_); }) ||
+        !status.step(ExportStep::writeHead, none, false,
+                     [&] { file->write(reportHead(login_.server, tables_)); }))
+        return false;
 
-StructureExport::StructureExport(db::Login login, std::vector<std::string> tables, std::string path)
-    : login_(std::move(login)), tables_(std::move(tables)), path_(std::move(path)) {}
+    db::Connection own;
+    db::Connection& connection = connection_ ? *connection_ : own;
+    if (!status.step(ExportStep::connect, none, true, [&] {
+            if (!connection.isOpen())
+                connection.open(db::connectionString(login_));
+        }))
+        return false;
 
-StructureExport::~StructureExport() = default;
-
-void StructureExport::createFile() {
-    file_ = std::make_unique<ReportFile>(path_);
-}
-
-void StructureExport::writeHead() {
-    file_->write(reportHead(login_.server, tables_));
-}
-
-void StructureExport::connect() {
-    connection_.open(db::connectionString(login_));
-}
-
-std::optional<Error> StructureExport::readTable(size_t index) {
-    current_ = tables_.at(index);
-    fields_.clear();
-    TableColumns columns = reader().take(index);
-    if (columns.error) {
-        ++unreadable_;
-        return columns.error;
+    db::ColumnReader reader(connection, tables_);
+    for (size_t i = 0; i < tables_.size(); ++i) {
+        const std::string& table = tables_[i];
+        db::TableColumns columns;
+        if (!status.goOn() || !status.step(ExportStep::readTable, table, !reader.isReady(i),
+                                           [&] { columns = reader.take(i); }))
+            return false;
+        if (columns.error) {
+            ++unreadable_;
+            status.unreadable(table, *columns.error);
+        }
+        if (!status.step(ExportStep::writeTableHead, table, false,
+                         [&] { file->write(tableHeading(table, columns.fields.size())); }))
+            return false;
+        for (const db::Field& field : columns.fields)
+            if (!status.goOn() || !status.step(ExportStep::writeColumn, table, false,
+                                               [&] { file->write(fieldRow(field) + "\r\n"); }))
+                return false;
+        if (!status.step(ExportStep::writeTableEnd, table, false, [&] { file->write(tableEnd()); }))
+            return false;
     }
-    fields_ = std::move(columns.fields);
-    return std::nullopt;
-}
-
-bool StructureExport::isReadAhead(size_t index) const {
-    return reader_ && reader_->isReady(index);
-}
-
-TableReader& StructureExport::reader() {
-    if (!reader_) {
-        std::vector<std::string> queries;
-        queries.reserve(tables_.size());
-        for (const std::string& table : tables_)
-            queries.push_back(selectAllQuery(table));
-        const size_t workers =
-            std::clamp<size_t>(tables_.size() / tablesPerConnection, 1, maxConnections);
-        reader_ = std::make_unique<TableReader>(login_, std::move(queries), connection_, workers);
-    }
-    return *reader_;
-}
-
-void StructureExport::writeTableHead() {
-    file_->write(tableHeading(current_, fields_.size()));
-}
-
-void StructureExport::writeColumn(size_t column) {
-    file_->write(fieldRow(fields_.at(column)) + "\r\n");
-}
-
-void StructureExport::writeTableEnd() {
-    file_->write(tableEnd());
-}
-
-void StructureExport::finish() {
-    reader_.reset();
-    file_->write(reportTail());
-    file_->commit();
-    if (connection_.isOpen())
-        connection_.close();
+    return status.step(ExportStep::finish, none, true, [&] {
+        file->write(reportTail());
+        file->commit();
+        if (&connection == &own)
+            own.close();
+    });
 }
 
 std::string closingMessage(size_t unreadable, size_t tables) {

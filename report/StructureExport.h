@@ -3,61 +3,61 @@
 #include "db/Connection.h"
 #include "db/Error.h"
 #include "db/Login.h"
-#include "report/ReportFile.h"
-#include "report/TableReader.h"
 
-#include <memory>
-#include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace orv::report {
 
-// "select * from `name` limit 0", with any back-quote in the name doubled. Its columns describe
-// the table; it is only prepared, and even run it would bring no rows.
-std::string selectAllQuery(std::string_view table);
+// The steps of an export, in the order they run; the column steps repeat per table.
+enum class ExportStep {
+    createFile,
+    writeHead,
+    connect,
+    readTable,
+    writeTableHead,
+    writeColumn,
+    writeTableEnd,
+    finish,
+};
 
-// One export of the structure report, in the order its steps run. The table names are copied
-// on construction, so the caller's list may change while the export runs. A failing step
-// throws orv::Error; once that happens the export is over and no report file is left behind.
+// What an export tells its front end, and asks it, as it goes. Each front end decides where
+// the work runs, how a failure is shown and when to stop.
+class ExportStatus {
+public:
+    virtual ~ExportStatus() = default;
+    // Runs one step's work, which throws orv::Error when it fails. `waits` is true for work that
+    // may wait for the server or the file system. Returns false to end the export there.
+    virtual bool step(ExportStep step, const std::string& table, bool waits,
+                      const std::function<void()>& work) = 0;
+    // A table whose columns could not be read; it is written without columns.
+    virtual void unreadable(const std::string& table, const Error& error) = 0;
+    // Asked before each table and each column: false abandons the export.
+    virtual bool goOn() = 0;
+};
+
+// One export of the structure report. The table names are copied on construction, so the
+// caller's list may change while the export runs. An export that ends before its last step
+// leaves no report file behind.
 class StructureExport {
 public:
-    StructureExport(db::Login login, std::vector<std::string> tables, std::string path);
-    ~StructureExport();
+    // With `connection` (already open) the export reads through it; otherwise it opens and
+    // closes its own.
+    StructureExport(db::Login login, std::vector<std::string> tables, std::string path,
+                    db::Connection* connection = nullptr);
 
-    void createFile();
-    void writeHead();
-    void connect();
+    // Runs every step; true when the report was written.
+    bool run(ExportStatus& status);
 
     size_t tableCount() const noexcept { return tables_.size(); }
-    const std::string& tableName(size_t index) const { return tables_.at(index); }
-
-    // Reads the columns of one table; a table that cannot be read is written without columns,
-    // counted, and its error returned so the caller can report it. A lost connection throws.
-    // Tables are read ahead in batches: only a table not read yet waits for the server.
-    std::optional<Error> readTable(size_t index);
-    bool isReadAhead(size_t index) const;
-    // The column rows of the table last read, one call per column, then the block's end.
-    void writeTableHead();
-    size_t columnCount() const noexcept { return fields_.size(); }
-    void writeColumn(size_t column);
-    void writeTableEnd();
-
-    void finish();
-
     size_t unreadableTables() const noexcept { return unreadable_; }
 
 private:
-    TableReader& reader();
-
     db::Login login_;
     std::vector<std::string> tables_;
     std::string path_;
-    std::unique_ptr<ReportFile> file_;
-    db::Connection connection_;
-    std::string current_;
-    std::vector<db::Field> fields_;
-    std::unique_ptr<TableReader> reader_;
+    db::Connection* connection_;
     size_t unreadable_ = 0;
 };
 

@@ -38,33 +38,51 @@ private:
     const std::function<void(bool)>& setBusy_;
 };
 
-bool runExport(report::StructureExport& job, app::ErrorTrap& trap) {
-    bool ok = trap.run(118, [&] { job.createFile(); }) && trap.run(122, [&] { job.writeHead(); }) &&
-              trap.run(142, [&] { app::runWithoutFreezing([&job] { job.connect(); }); });
-    for (size_t i = 0; ok && i < job.tableCount(); ++i) {
-        if (!yield())
-            return false;
-        std::optional<Error> unreadable;
-        ok = trap.run(154, [&] {
-            if (job.isReadAhead(i))
-                unreadable = job.readTable(i);
+// The desktop's side of an export: each step under the error trap at its source line, the
+// steps that may wait run off the window thread, and the windows repaint between rows.
+class WindowExportStatus : public report::ExportStatus {
+public:
+    explicit WindowExportStatus(app::ErrorTrap& trap) : trap_(trap) {}
+
+    bool step(report::ExportStep step, const std::string&, bool waits,
+              const std::function<void()>& work) override {
+        return trap_.run(lineOf(step), [&] {
+            if (waits)
+                app::runWithoutFreezing(work);
             else
-                unreadable = app::runWithoutFreezing([&job, i] { return job.readTable(i); });
+                work();
         });
-        if (!ok)
-            break;
-        if (unreadable)
-            trap.report(154, std::make_exception_ptr(*unreadable));
-        ok = trap.run(162, [&] { job.writeTableHead(); });
-        for (size_t column = 0; ok && column < job.columnCount(); ++column) {
-            if (!yield())
-                return false;
-            ok = trap.run(188, [&] { job.writeColumn(column); });
-        }
-        ok = ok && trap.run(198, [&] { job.writeTableEnd(); });
     }
-    return ok && trap.run(206, [&] { job.finish(); });
-}
+    void unreadable(const std::string&, const Error& error) override {
+        trap_.report(lineOf(report::ExportStep::readTable), std::make_exception_ptr(error));
+    }
+    bool goOn() override { return yield(); }
+
+private:
+    static int lineOf(report::ExportStep step) {
+        switch (step) {
+        case report::ExportStep::createFile:
+            return 118;
+        case report::ExportStep::writeHead:
+            return 122;
+        case report::ExportStep::connect:
+            return 142;
+        case report::ExportStep::readTable:
+            return 154;
+        case report::ExportStep::writeTableHead:
+            return 162;
+        case report::ExportStep::writeColumn:
+            return 188;
+        case report::ExportStep::writeTableEnd:
+            return 198;
+        case report::ExportStep::finish:
+            return 206;
+        }
+        return 0;
+    }
+
+    app::ErrorTrap& trap_;
+};
 } // namespace
 
 bool exportRunning() noexcept {
@@ -93,7 +111,8 @@ bool GenerateStructure(const QListWidget& list, const db::Login& login, const QS
                                 QFile::encodeName(fileName).toStdString());
     {
         RunningExport busy(setBusy);
-        ok = runExport(job, trap);
+        WindowExportStatus status(trap);
+        ok = job.run(status);
     }
     if (ok)
         dialogs.message(list.window(),

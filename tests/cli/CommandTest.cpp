@@ -212,8 +212,9 @@ TEST_F(Cli, ProgressIsShownOnlyOnATerminalAndClearedBeforeTheReport) {
 TEST_F(Cli, CtrlCMidExportLeavesTheEarlierFileAndNoTemporaryFile) {
     test::recreateDatabase("cli_interrupt");
     test::createTables("cli_interrupt", 150);
+    test::sql("CREATE VIEW cli_interrupt.t120v AS SELECT * FROM cli_interrupt.t120;");
     test::writeFile(dir.file("report.txt"), "earlier report");
-    // The export waits for a locked table halfway, its report begun beside the target.
+    // The export waits for a view of a locked table halfway, its report begun beside the target.
     std::optional<test::TableLock> lock(std::in_place, "cli_interrupt", "t120");
     test::Process process(
         test::withLogin("cli_interrupt", {"--all", "-o", dir.file("report.txt")}));

@@ -17,9 +17,10 @@ TEST(CliServerStopped, MidExportTheReportIsDroppedWithOneError) {
     ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
     test::recreateDatabase("cli_stop");
     test::createTables("cli_stop", 300);
+    test::sql("CREATE VIEW cli_stop.t150v AS SELECT * FROM cli_stop.t150;");
     test::writeFile(dir.file("report.txt"), "earlier report");
 
-    // The export waits for a locked table halfway; then the server goes away.
+    // The export waits for a view of a locked table halfway; then the server goes away.
     test::TableLock lock("cli_stop", "t150");
     test::Process process(test::withLogin("cli_stop", {"--all", "-o", dir.file("report.txt")}));
     ASSERT_TRUE(lock.waitForWaiter());

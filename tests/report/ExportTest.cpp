@@ -165,38 +165,3 @@ TEST_F(Export, TheListMayChangeButASecondExportCannotStart) {
     EXPECT_NE(text.find("Table Name : two    Total Fields : 1"), std::string::npos);
     EXPECT_EQ(dir.listing(), "first.txt");
 }
-
-TEST(TableReader, ManyConnectionsGiveWhatOneGivesInTableOrder) {
-    test::recreateDatabase("rep_reader");
-    std::string tables;
-    std::vector<std::string> queries;
-    for (int i = 0; i < 150; ++i) {
-        const bool gone = i % 50 == 7;
-        // Appended, not "literal" + std::string: GCC 12 gives a false -Wrestrict for that at -O3.
-        std::string name = gone ? "gone" : "t";
-        name += std::to_string(i);
-        if (!gone)
-            tables += "CREATE TABLE " + name + " (id int, c" + std::to_string(i) + " varchar(" +
-                      std::to_string(i + 1) + "));";
-        queries.push_back(report::selectAllQuery(name));
-    }
-    test::sql("USE rep_reader;" + tables);
-    const db::Login login = test::serverLogin("rep_reader");
-    db::Connection first;
-    first.open(db::connectionString(login));
-    report::TableReader reader(login, queries, first, 8);
-
-    db::Connection alone;
-    alone.open(db::connectionString(login));
-    for (size_t i = 0; i < queries.size(); ++i) {
-        report::TableColumns columns = reader.take(i);
-        if (queries[i].find("gone") != std::string::npos) {
-            ASSERT_TRUE(columns.error.has_value()) << i;
-            EXPECT_EQ(columns.error->nativeCode(), 1146);
-            EXPECT_TRUE(columns.fields.empty());
-        } else {
-            ASSERT_FALSE(columns.error.has_value()) << i << columns.error->what();
-            EXPECT_EQ(columns.fields, alone.describe(queries[i])) << i;
-        }
-    }
-}

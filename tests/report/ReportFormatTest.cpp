@@ -1,5 +1,5 @@
 #include "report/ReportFormat.h"
-#include "db/FieldTypeName.h"
+#include "db/ColumnTypes.h"
 #include "support/Files.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,207 @@
+#include "db/TableColumns.h"
+
+#include "db/Catalogue.h"
+#include "db/Connection.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <set>
+#include <utility>
+
+namespace orv::db {
+
+namespace {
+
+// Tables per catalogue query: one round trip each, and only this many tables' columns are held.
+constexpr size_t batchSize = 256;
+
+// A table behind a metadata lock (an ALTER waiting for a long transaction) is given up after
+// this many seconds instead of stalling the export until the read time-out.
+constexpr int lockWaitSeconds = 5;
+
+// A name as a string literal that no SQL mode reads differently: hexadecimal digits.
+std::string nameLiteral(std::string_view name) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string hex = "CONVERT(X'";
+    for (unsigned char c : name) {
+        hex += digits[c >> 4];
+        hex += digits[c & 0xF];
+    }
+    return hex + "' USING utf8mb4)";
+}
+
+std::optional<unsigned long long> number(const std::optional<std::string>& text) {
+    if (!text)
+        return std::nullopt;
+    unsigned long long value = 0;
+    auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    if (error != std::errc{} || end != text->data() + text->size())
+        return std::nullopt;
+    return value;
+}
+
+enum CatalogueColumnIndex {
+    rowKind,
+    tableName,
+    columnName,
+    ordinalPosition,
+    dataType,
+    columnType,
+    characterMaximumLength,
+    numericPrecision,
+    numericScale,
+    datetimePrecision,
+    extra,
+    catalogueColumns
+};
+
+// One round trip per batch: the batch's columns, which of its tables are views (whose computed
+// columns the catalogue may type otherwise than the prepare does), and which have column
+// privileges (of which a user may see only some columns). With a list of names the server
+// looks up just those tables (measured: 256 of 20,000 tables in 20 ms, the whole database in
+// 1.2 s).
+std::string catalogueQuery(const std::vector<std::string>& tables, size_t first, size_t end) {
+    std::string names;
+    for (size_t i = first; i < end; ++i)
+        names += (i > first ? "," : "") + nameLiteral(tables[i]);
+    const std::string where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN (" + names + ")";
+    return "SELECT 'c', TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE, COLUMN_TYPE, "
+           "CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, EXTRA "
+           "FROM information_schema.COLUMNS" +
+           where +
+           " UNION ALL SELECT 'v', TABLE_NAME, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+           "NULL "
+           "FROM information_schema.TABLES" +
+           where +
+           " AND TABLE_TYPE <> 'BASE TABLE' UNION ALL SELECT DISTINCT 'p', TABLE_NAME, NULL, NULL, "
+           "NULL, NULL, NULL, NULL, NULL, NULL, NULL FROM information_schema.COLUMN_PRIVILEGES" +
+           where;
+}
+
+struct CatalogueEntry {
+    unsigned long long position = 0;
+    std::optional<Field> field; // nullopt: a type not known here
+    bool invisible = false;
+    std::string name;
+};
+
+} // namespace
+
+std::string selectAllQuery(std::string_view table, const std::vector<std::string>& columns) {
+    std::string list;
+    for (const std::string& column : columns)
+        list += (list.empty() ? "" : ", ") + quotedName(column);
+    return "select " + (list.empty() ? std::string("*") : list) + " from " + quotedName(table) +
+           " limit 0";
+}
+
+TableColumns preparedColumns(Connection& connection, std::string_view table,
+                             const std::vector<std::string>& columns) {
+    TableColumns result;
+    try {
+        result.fields = connection.describe(selectAllQuery(table, columns));
+    } catch (const Error& e) {
+        if (isConnectionLost(e))
+            throw;
+        result.error = e;
+    }
+    return result;
+}
+
+ColumnReader::ColumnReader(Connection& connection, std::vector<std::string> tables)
+    : connection_(connection), tables_(std::move(tables)) {}
+
+bool ColumnReader::isReady(size_t index) const noexcept {
+    if (!started_ || index < batchFirst_ || index >= batchFirst_ + batch_.size())
+        return false;
+    return batch_[index - batchFirst_].columns.has_value();
+}
+
+void ColumnReader::start() {
+    connection_.execute("SET SESSION lock_wait_timeout = " + std::to_string(lockWaitSeconds));
+    started_ = true;
+}
+
+void ColumnReader::readBatch(size_t first) {
+    const size_t end = std::min(tables_.size(), first + batchSize);
+    // Grouped by the exact name: the catalogue compares names without regard to letter case.
+    std::map<std::string, std::vector<CatalogueEntry>> byTable;
+    std::set<std::string> views, withColumnPrivileges;
+    std::vector<Connection::Row> rows;
+    try {
+        rows = connection_.rows(catalogueQuery(tables_, first, end), catalogueColumns);
+    } catch (const Error& e) {
+        // The batch's tables are then prepared one by one, each failing on its own.
+        if (isConnectionLost(e))
+            throw;
+    }
+    for (Connection::Row& row : rows) {
+        if (row[rowKind] != "c") {
+            (row[rowKind] == "v" ? views : withColumnPrivileges)
+                .insert(row[tableName].value_or(""));
+            continue;
+        }
+        CatalogueEntry entry;
+        entry.name = row[columnName].value_or("");
+        entry.position = number(row[ordinalPosition]).value_or(0);
+        entry.invisible = row[extra].value_or("").find("INVISIBLE") != std::string::npos;
+        const CatalogueColumn column{
+            row[dataType].value_or(""),          row[columnType].value_or(""),
+            number(row[characterMaximumLength]), number(row[numericPrecision]),
+            number(row[numericScale]),           number(row[datetimePrecision])};
+        if (std::optional<OdbcColumn> described = driverColumn(column))
+            entry.field = adoField(entry.name, *described);
+        byTable[row[tableName].value_or("")].push_back(std::move(entry));
+    }
+
+    batchFirst_ = first;
+    batch_.assign(end - first, Entry{});
+    for (size_t i = first; i < end; ++i) {
+        Entry& slot = batch_[i - first];
+        auto found = byTable.find(tables_[i]);
+        if (found == byTable.end())
+            continue; // not in the catalogue: the prepare says why
+        std::vector<CatalogueEntry>& entries = found->second;
+        std::sort(entries.begin(), entries.end(),
+                  [](const CatalogueEntry& a, const CatalogueEntry& b) {
+                      return a.position < b.position;
+                  });
+        // "*" leaves invisible columns out: a prepare must name every column.
+        if (std::any_of(entries.begin(), entries.end(),
+                        [](const CatalogueEntry& e) { return e.invisible; }))
+            for (const CatalogueEntry& e : entries)
+                slot.prepareWith.push_back(e.name);
+        const bool known = std::all_of(entries.begin(), entries.end(),
+                                       [](const CatalogueEntry& e) { return e.field.has_value(); });
+        if (!known)
+            continue;
+        TableColumns columns;
+        for (CatalogueEntry& e : entries)
+            columns.fields.push_back(std::move(*e.field));
+        if (withColumnPrivileges.contains(tables_[i]))
+            continue;
+        if (views.contains(tables_[i]))
+            slot.fallback = std::move(columns);
+        else
+            slot.columns = std::move(columns);
+    }
+}
+
+TableColumns ColumnReader::take(size_t index) {
+    if (!started_)
+        start();
+    if (index < batchFirst_ || index >= batchFirst_ + batch_.size())
+        readBatch(index);
+    Entry& slot = batch_.at(index - batchFirst_);
+    if (slot.columns)
+        return *std::exchange(slot.columns, std::nullopt);
+    TableColumns prepared = preparedColumns(connection_, tables_[index], slot.prepareWith);
+    // A result too wide for the driver (a view of 32,768 columns or more) is described from
+    // the catalogue when it can be; otherwise it is unreadable, never an empty table.
+    if (slot.fallback && (prepared.error || prepared.fields.size() != slot.fallback->fields.size()))
+        return std::move(*slot.fallback);
+    return prepared;
+}
+
+} // namespace orv::db

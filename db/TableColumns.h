@@ -1,0 +1,60 @@
+#pragma once
+
+#include "db/ColumnTypes.h"
+#include "db/Error.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orv::db {
+
+class Connection;
+
+// The columns of one table, or why they could not be read.
+struct TableColumns {
+    std::vector<Field> fields;
+    std::optional<Error> error;
+};
+
+// "select * from `name` limit 0", with any back-quote in the name doubled; with column names,
+// those columns instead of "*". It is only prepared: its description is the table's.
+std::string selectAllQuery(std::string_view table, const std::vector<std::string>& columns = {});
+
+// The columns of one table as the driver describes its query: one prepare, one round trip.
+// A lost connection throws; any other failure is the table's error.
+TableColumns preparedColumns(Connection& connection, std::string_view table,
+                             const std::vector<std::string>& columns = {});
+
+// Reads the columns of many tables of the connection's database, a batch of tables per round
+// trip, from the server's catalogue; a table the catalogue cannot describe exactly as the driver
+// would (a view, a table with column privileges, a type not known here) is prepared on its own
+// instead. Tables are taken in rising index order.
+class ColumnReader {
+public:
+    ColumnReader(Connection& connection, std::vector<std::string> tables);
+
+    // Throws when the connection was lost.
+    TableColumns take(size_t index);
+    // Whether take(index) is answered without waiting for the server.
+    bool isReady(size_t index) const noexcept;
+
+private:
+    struct Entry {
+        std::optional<TableColumns> columns;  // read from the catalogue
+        std::optional<TableColumns> fallback; // a view's, from the catalogue, in case the
+                                              // prepare cannot describe it
+        std::vector<std::string> prepareWith; // column names when the prepare must name them
+    };
+    void start();
+    void readBatch(size_t first);
+
+    Connection& connection_;
+    std::vector<std::string> tables_;
+    bool started_ = false;
+    size_t batchFirst_ = 0;
+    std::vector<Entry> batch_;
+};
+
+} // namespace orv::db

@@ -1,0 +1,221 @@
+#include "db/TableColumns.h"
+#include "db/Catalogue.h"
+#include "db/Connection.h"
+#include "support/Files.h"
+#include "support/TestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace orv;
+
+namespace {
+
+// A column definition drawn at random from every type and size the server offers.
+std::string randomColumn(std::mt19937& random) {
+    auto pick = [&random](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    auto n = [&](int low, int high) { return std::to_string(pick(low, high)); };
+    auto charset = [&]() -> std::string {
+        static const char* const sets[] = {"",
+                                           " CHARACTER SET latin1",
+                                           " CHARACTER SET utf8mb4",
+                                           " CHARACTER SET utf8mb3",
+                                           " CHARACTER SET ascii",
+                                           " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin"};
+        return sets[pick(0, 5)];
+    };
+    auto sign = [&]() -> std::string {
+        static const char* const signs[] = {"", " unsigned", " unsigned zerofill", " signed"};
+        return signs[pick(0, 3)];
+    };
+    const int precision = pick(1, 65);
+    const int fraction = pick(0, 6);
+    switch (pick(0, 30)) {
+    case 0:
+        return "tinyint(" + n(1, 4) + ")" + sign();
+    case 1:
+        return "smallint" + sign();
+    case 2:
+        return "mediumint" + sign();
+    case 3:
+        return "int(" + n(1, 11) + ")" + sign();
+    case 4:
+        return "bigint" + sign();
+    case 5:
+        return "float" + sign();
+    case 6:
+        return "float(" + std::to_string(precision % 24 + 2) + ",1)";
+    case 7:
+        return "double" + sign();
+    case 8:
+        return "double(" + std::to_string(precision % 50 + 5) + ",3)";
+    case 9:
+        return "decimal(" + std::to_string(precision) + "," + n(0, std::min(precision, 30)) + ")" +
+               sign();
+    case 10:
+        return "bit(" + n(1, 64) + ")";
+    case 11:
+        return "date";
+    case 12:
+        return "time(" + std::to_string(fraction) + ")";
+    case 13:
+        return "datetime(" + std::to_string(fraction) + ")";
+    case 14:
+        return "timestamp(" + std::to_string(fraction) + ") NULL";
+    case 15:
+        return "year";
+    case 16:
+        return "char(" + n(0, 255) + ")" + charset();
+    case 17:
+        return "varchar(" + n(1, 700) + ")" + charset();
+    case 18:
+        return "binary(" + n(0, 255) + ")";
+    case 19:
+        return "varbinary(" + n(1, 3000) + ")";
+    case 20:
+        return "enum('a','bcd','" + std::string(static_cast<size_t>(pick(1, 40)), 'e') + "')" +
+               charset();
+    case 21:
+        return "set('x','yy','" + std::string(static_cast<size_t>(pick(1, 20)), 'z') + "')" +
+               charset();
+    case 22: {
+        static const char* const texts[] = {"tinytext", "text", "mediumtext", "longtext", "json"};
+        const int which = pick(0, 4);
+        return texts[which] + (which == 4 ? std::string() : charset());
+    }
+    case 23: {
+        static const char* const blobs[] = {"tinyblob", "blob", "mediumblob", "longblob"};
+        return blobs[pick(0, 3)];
+    }
+    case 24: {
+        static const char* const shapes[] = {
+            "geometry",   "point",           "linestring",   "polygon",
+            "multipoint", "multilinestring", "multipolygon", "geometrycollection"};
+        return shapes[pick(0, 7)];
+    }
+    case 25:
+        return "uuid";
+    case 26:
+        return "inet6";
+    case 27:
+        return "inet4";
+    case 28:
+        return "bool";
+    case 29:
+        return "text(" + n(1, 70000) + ")" + charset();
+    default:
+        return "char(" + n(1, 30) + ") BINARY";
+    }
+}
+
+// Reads every table both ways, the catalogue's and one prepare per table, and compares; returns
+// how many tables the catalogue answered without a prepare.
+size_t expectBothWaysAlike(const db::Login& login, const std::vector<std::string>& tables,
+                           const std::map<std::string, std::vector<std::string>>& named = {}) {
+    db::Connection batched, alone;
+    batched.open(db::connectionString(login));
+    alone.open(db::connectionString(login));
+    db::ColumnReader reader(batched, tables);
+    size_t fromCatalogue = 0;
+    for (size_t i = 0; i < tables.size(); ++i) {
+        fromCatalogue += reader.isReady(i);
+        const db::TableColumns fromReader = reader.take(i);
+        auto columns = named.find(tables[i]);
+        const db::TableColumns prepared = db::preparedColumns(
+            alone, tables[i],
+            columns == named.end() ? std::vector<std::string>{} : columns->second);
+        EXPECT_EQ(fromReader.error.has_value(), prepared.error.has_value()) << tables[i];
+        if (prepared.error || fromReader.error) {
+            EXPECT_EQ(fromReader.error->nativeCode(), prepared.error->nativeCode()) << tables[i];
+            continue;
+        }
+        EXPECT_EQ(fromReader.fields.size(), prepared.fields.size()) << tables[i];
+        for (size_t c = 0; c < std::min(prepared.fields.size(), fromReader.fields.size()); ++c) {
+            const db::Field& a = fromReader.fields[c];
+            const db::Field& b = prepared.fields[c];
+            EXPECT_EQ(a, b) << tables[i] << "." << b.name << ": catalogue " << a.type << "/"
+                            << a.definedSize << "/" << a.precision << "/" << a.numericScale
+                            << ", prepare " << b.type << "/" << b.definedSize << "/" << b.precision
+                            << "/" << b.numericScale;
+        }
+    }
+    return fromCatalogue;
+}
+
+} // namespace
+
+TEST(TableColumns, TheCatalogueDescribesEveryTableAsThePrepareDoes) {
+    test::recreateDatabase("cols_diff");
+    std::string sql =
+        "USE cols_diff;" +
+        test::readFile(std::string(ORVENDEL_TEST_SOURCE_DIR) + "/report/all-types.sql") +
+        "CREATE TABLE empty_one (id int);"
+        "CREATE TABLE `name_of_exactly_24_chars` (a int);"
+        "CREATE TABLE `name_of_exactly_25_chars_` (a int);"
+        "CREATE TABLE `a_table_name_of_30_chars_xyz__` (a int);"
+        "CREATE TABLE `Größe Ü` (`maß` varchar(7), `we``ird` char(2));"
+        "CREATE TABLE `Case` (a int); CREATE TABLE `case` (b varchar(3), c int);"
+        "CREATE TABLE hidden (a int, b int INVISIBLE, c varchar(9), d date INVISIBLE);"
+        "CREATE TABLE versioned (a int) WITH SYSTEM VERSIONING;"
+        "CREATE VIEW computed AS SELECT c_int + 1 AS plus, concat(c_char, 'x') AS joined,"
+        " c_decimal * 2 AS twice, c_varchar, now() AS moment FROM types_utf8mb4;";
+    std::vector<std::string> tables = {"types_latin1",
+                                       "types_utf8mb4",
+                                       "empty_one",
+                                       "name_of_exactly_24_chars",
+                                       "name_of_exactly_25_chars_",
+                                       "a_table_name_of_30_chars_xyz__",
+                                       "Größe Ü",
+                                       "Case",
+                                       "case",
+                                       "hidden",
+                                       "versioned",
+                                       "computed",
+                                       "missing"};
+    // Wide tables, and a few hundred drawn at random with a fixed seed.
+    std::mt19937 random(20261209);
+    for (int w = 0; w < 2; ++w) {
+        std::string wide = "CREATE TABLE wide" + std::to_string(w) + " (";
+        for (int c = 0; c < 1500; ++c)
+            wide += (c ? ", c" : "c") + std::to_string(c) + " " +
+                    (c % 3   ? "tinyint"
+                     : c % 2 ? "varchar(2)"
+                             : "decimal(5,1)");
+        sql += wide + ") ENGINE=MyISAM;";
+        tables.push_back("wide" + std::to_string(w));
+    }
+    for (int t = 0; t < 300; ++t) {
+        const std::string name = "r" + std::to_string(t);
+        std::string create = "CREATE TABLE " + name + " (";
+        const int columns = std::uniform_int_distribution<int>(1, 12)(random);
+        for (int c = 0; c < columns; ++c)
+            create += (c ? ", c" : "c") + std::to_string(c) + " " + randomColumn(random);
+        sql += create + ") ENGINE=MyISAM;";
+        tables.push_back(name);
+    }
+    test::sql(sql);
+    const size_t fromCatalogue = expectBothWaysAlike(test::serverLogin("cols_diff"), tables,
+                                                     {{"hidden", {"a", "b", "c", "d"}}});
+    // All but the first of the batch, the view, the missing table and those with an inet4.
+    EXPECT_GT(fromCatalogue, tables.size() * 9 / 10);
+}
+
+TEST(TableColumns, ColumnPrivilegesAreReadAsThePrepareReadsThem) {
+    test::recreateDatabase("cols_grant");
+    test::sql("USE cols_grant; CREATE TABLE part (a int, secret varchar(5), b char(3));"
+              "CREATE TABLE whole (x int);"
+              "DROP USER IF EXISTS 'partial'@'localhost', 'partial'@'127.0.0.1';"
+              "CREATE USER 'partial'@'localhost' IDENTIFIED BY 'pw';"
+              "CREATE USER 'partial'@'127.0.0.1' IDENTIFIED BY 'pw';"
+              "GRANT SELECT (a, b) ON cols_grant.part TO 'partial'@'localhost';"
+              "GRANT SELECT (a, b) ON cols_grant.part TO 'partial'@'127.0.0.1';"
+              "GRANT SELECT ON cols_grant.whole TO 'partial'@'localhost';"
+              "GRANT SELECT ON cols_grant.whole TO 'partial'@'127.0.0.1';");
+    db::Login login = test::serverLogin("cols_grant");
+    login.user = "partial";
+    login.password = "pw";
+    expectBothWaysAlike(login, {"part", "whole"});
+}
