@@ -21,6 +21,8 @@ stop() {
 trap stop EXIT
 trap 'exit 130' INT TERM
 
+# mariadbd lives in /usr/sbin, which is not on an ordinary user's PATH.
+server=$(PATH=$PATH:/usr/sbin command -v mariadbd) || { echo "mariadbd not found" >&2; exit 1; }
 # The server runs as the calling user; mariadbd refuses to run as root unless told so.
 run_as=()
 [ "$(id -u)" -ne 0 ] || run_as=(--user=root)
@@ -33,7 +35,7 @@ sock="$dir/mysqld.sock"
 for attempt in 1 2 3 4 5; do
   port=$((20000 + RANDOM % 40000))
   port_free "$port" || continue
-  mariadbd --no-defaults --datadir="$dir/data" --port="$port" --bind-address=127.0.0.1 \
+  "$server" --no-defaults --datadir="$dir/data" --port="$port" --bind-address=127.0.0.1 \
     --socket="$sock" --pid-file="$dir/mysqld.pid" "${run_as[@]}" --log-error="$dir/error.log" \
     --skip-name-resolve --innodb-buffer-pool-size=64M --character-set-server=utf8mb4 \
     --collation-server=utf8mb4_general_ci >>"$dir/stderr.log" 2>&1 &
@@ -46,7 +48,11 @@ for attempt in 1 2 3 4 5; do
   kill -0 "$pid" 2>/dev/null && { echo "MariaDB did not become ready" >&2; cat "$dir/error.log" >&2; exit 1; }
   pid=
 done
-[ -n "$pid" ] || { echo "could not start MariaDB" >&2; cat "$dir/error.log" >&2 || true; exit 1; }
+[ -n "$pid" ] || {
+  echo "could not start MariaDB" >&2
+  cat "$dir/stderr.log" "$dir/error.log" >&2 2>/dev/null || true
+  exit 1
+}
 
 user=orvendel
 password="test-$RANDOM$RANDOM"

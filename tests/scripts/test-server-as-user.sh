@@ -13,9 +13,11 @@ check='set -e
 if [ "$(id -u)" -ne 0 ]; then
   exec "$script" bash -c "$check"
 fi
-# nobody may not be able to reach the source tree (a clone in /root), so it gets a copy.
+# nobody may not be able to reach the source tree (a clone in /root), so it gets a copy, and
+# the PATH of an ordinary user, without the sbin folders.
 copy=$(mktemp -d /tmp/orvendel-test-server.XXXXXX)
 trap 'rm -rf "$copy"' EXIT
 cp "$script" "$copy/test-server.sh"
 chmod 755 "$copy" "$copy/test-server.sh"
-setpriv --reuid=nobody --regid=nogroup --clear-groups "$copy/test-server.sh" bash -c "$check"
+setpriv --reuid=nobody --regid=nogroup --clear-groups env PATH=/usr/local/bin:/usr/bin:/bin \
+  "$copy/test-server.sh" bash -c "$check"
