@@ -23,9 +23,10 @@ void setApplicationTitleText(const QString& title) {
 }
 
 void QtDialogs::message(QWidget* parent, const QString& text, const QString& title,
-                        MessageIcon icon) {
+                        MessageIcon icon, const QString& details) {
     QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
                     title, text, QMessageBox::Ok, parent);
+    box.setDetailedText(details);
     box.exec();
 }
 

@@ -12,9 +12,9 @@ enum class MessageIcon { None, Warning };
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
-    // A message with an OK button only.
+    // A message with an OK button only; details, when given, behind a "Show Details..." button.
     virtual void message(QWidget* parent, const QString& text, const QString& title,
-                         MessageIcon icon) = 0;
+                         MessageIcon icon, const QString& details = {}) = 0;
     virtual bool askYesNo(QWidget* parent, const QString& text, const QString& title) = 0;
     // The chosen path, or an empty text when the user cancels. The filter has the form
     // "Description|pattern|Description|pattern".
@@ -23,8 +23,8 @@ public:
 
 class QtDialogs final : public Dialogs {
 public:
-    void message(QWidget* parent, const QString& text, const QString& title,
-                 MessageIcon icon) override;
+    void message(QWidget* parent, const QString& text, const QString& title, MessageIcon icon,
+                 const QString& details) override;
     bool askYesNo(QWidget* parent, const QString& text, const QString& title) override;
     QString saveFileName(QWidget* parent, const QString& title, const QString& filter) override;
 };

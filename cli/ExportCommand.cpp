@@ -2,14 +2,17 @@
 
 #include "cli/Terminal.h"
 #include "db/Catalogue.h"
+#include "report/ReportFormat.h"
 #include "report/StructureExport.h"
 #include "settings/Settings.h"
+#include "sys/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -29,6 +32,21 @@ std::optional<int> parseNumber(std::string_view text) {
     if (text.empty() || error != std::errc{} || end != text.data() + text.size())
         return std::nullopt;
     return value;
+}
+
+// The MySQL clients' names, also in their upper-case spelling (VERIFY_CA).
+std::optional<db::TlsMode> parseTlsMode(std::string text) {
+    for (char& c : text)
+        c = c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::pair<const char*, db::TlsMode> modes[] = {
+        {"preferred", db::TlsMode::preferred},
+        {"required", db::TlsMode::required},
+        {"verify-ca", db::TlsMode::verifyCa},
+        {"verify-identity", db::TlsMode::verifyIdentity}};
+    for (const auto& [name, mode] : modes)
+        if (text == name)
+            return mode;
+    return std::nullopt;
 }
 
 void addOnce(std::vector<std::string>& names, const std::string& name) {
@@ -59,24 +77,13 @@ db::Login commandLogin(const Options& options, const Console& console) {
 // nothing half-written there either.
 class Spool {
 public:
-    Spool() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvendel-export.XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            throw Error("Cannot create a temporary folder in " +
-                        pattern.substr(0, pattern.rfind('/')) + ": " + std::strerror(errno));
-        folder_ = pattern;
+    Spool() : folder_("orvendel-export", "report.txt") {
+        if (folder_.path().empty())
+            throw Error("Cannot create a temporary folder in " + sys::TemporaryFolder::parent() +
+                        ": " + std::strerror(folder_.error()));
     }
-    ~Spool() {
-        if (!folder_.empty()) {
-            ::unlink(path().c_str());
-            ::rmdir(folder_.c_str());
-        }
-    }
-    Spool(const Spool&) = delete;
-    Spool& operator=(const Spool&) = delete;
 
-    std::string path() const { return folder_ + "/report.txt"; }
+    std::string path() const { return folder_.filePath(); }
 
     void copyTo(int fd, const std::string& name) {
         int in = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
@@ -84,8 +91,7 @@ public:
             throw Error("Cannot read the report " + path() + ": " + std::strerror(errno));
         // Gone from the disk before the copy, which a closed pipe may end by SIGPIPE.
         ::unlink(path().c_str());
-        ::rmdir(folder_.c_str());
-        folder_.clear();
+        ::rmdir(folder_.path().c_str());
         char buffer[64 * 1024];
         int failure = 0;
         for (;;) {
@@ -98,7 +104,7 @@ public:
             }
             if (got == 0)
                 break;
-            if (!writeAll(fd, std::string_view(buffer, static_cast<size_t>(got)))) {
+            if (!sys::writeAll(fd, std::string_view(buffer, static_cast<size_t>(got)))) {
                 failure = errno;
                 break;
             }
@@ -109,7 +115,7 @@ public:
     }
 
 private:
-    std::string folder_;
+    sys::TemporaryFolder folder_;
 };
 
 class Command {
@@ -123,9 +129,8 @@ public:
         // One connection lists and exports: an account allowed a single connection at a time
         // must not depend on the server having let go of an earlier one.
         db::Connection connection;
-        connection.open(db::connectionString(login));
+        connection.open(login);
         std::vector<std::string> listed = db::listTables(connection);
-        stopIfInterrupted();
         if (options_.list)
             return printList(listed);
 
@@ -149,7 +154,7 @@ public:
         progress_.clear();
         std::string line = text;
         std::replace(line.begin(), line.end(), '\n', ' ');
-        writeAll(console_.err, std::string(commandName) + ": " + printable(line) + "\n");
+        sys::writeAll(console_.err, std::string(commandName) + ": " + printable(line) + "\n");
     }
 
 private:
@@ -157,8 +162,8 @@ private:
         progress_.clear();
         std::string text;
         for (const std::string& name : names)
-            text += name + "\n";
-        if (!writeAll(console_.out, text))
+            text += report::escapedName(name) + "\n";
+        if (!sys::writeAll(console_.out, text))
             throw Error(std::string("Cannot write the table list: ") + std::strerror(errno));
         return exported;
     }
@@ -175,7 +180,6 @@ private:
                                     spool ? spool->path() : *options_.output, &connection);
         CommandExportStatus status(*this, login, job.tableCount());
         job.run(status);
-        stopIfInterrupted();
         progress_.clear();
         if (spool) {
             const std::string name = *descriptor == console_.out ? "standard output"
@@ -197,7 +201,6 @@ private:
 
         bool step(report::ExportStep step, const std::string& table, bool,
                   const std::function<void()>& work) override {
-            stopIfInterrupted();
             if (step != report::ExportStep::readTable) {
                 work();
                 return true;
@@ -212,7 +215,6 @@ private:
                                 ", no report written: " + e.what(),
                             e.sqlState(), e.nativeCode());
             }
-            stopIfInterrupted();
             return true;
         }
         void unreadable(const std::string& table, const Error& error) override {
@@ -280,6 +282,14 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.user = value();
         else if (name == "--database")
             options.database = value();
+        else if (name == "--ssl-mode") {
+            const std::string mode = value();
+            options.sslMode = parseTlsMode(mode);
+            if (!options.sslMode)
+                throw UsageError("--ssl-mode " + mode +
+                                 " is not one of preferred, required, verify-ca, verify-identity");
+        } else if (name == "--ssl-ca")
+            options.sslCa = value();
         else if (name == "-o" || name == "--output")
             options.output = value();
         else if (name == "--password-stdin")
@@ -308,6 +318,18 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         if (!port || *port < 1 || *port > 65535)
             throw UsageError("port " + *options.port + " is not a number from 1 to 65535");
     }
+    if (options.sslCa) {
+        if (options.sslCa->empty())
+            throw UsageError("the --ssl-ca file name is empty");
+        if (!options.sslMode)
+            options.sslMode = db::TlsMode::verifyCa;
+        else if (*options.sslMode != db::TlsMode::verifyCa &&
+                 *options.sslMode != db::TlsMode::verifyIdentity)
+            throw UsageError("--ssl-ca is used only with --ssl-mode verify-ca or verify-identity");
+    } else if (options.sslMode == db::TlsMode::verifyCa ||
+               options.sslMode == db::TlsMode::verifyIdentity) {
+        throw UsageError("--ssl-mode verify-ca and verify-identity need --ssl-ca FILE");
+    }
     if (options.output && options.output->empty())
         throw UsageError("the output file name is empty");
     if (options.list && (options.all || !options.tables.empty() || options.output))
@@ -331,6 +353,8 @@ db::Login overriddenLogin(const db::Login& stored, const Options& options) {
     login.port = options.port.value_or(stored.port);
     login.user = options.user.value_or(stored.user);
     login.database = options.database.value_or(stored.database);
+    login.tlsMode = options.sslMode.value_or(db::TlsMode::preferred);
+    login.tlsCaFile = options.sslCa.value_or("");
     return login;
 }
 
@@ -380,13 +404,23 @@ writes, without a display.
 
 The login is the one Orvendel saved, with these values put over it:
       --server=HOST      server name or address
-      --port=PORT        TCP port
+      --port=PORT        TCP port, a whole number from 1 to 65535 (empty: 3306)
       --user=NAME        user name
       --database=NAME    database
       --password-stdin   read the password from the first line of standard input
 The saved password is only sent to the saved server, port and user. When it is not
 used and --password-stdin is not given, the password is asked for on the terminal
 without echo; with no terminal, the password is empty.
+
+The connection is encrypted whenever the server offers TLS, as with the mysql and
+mariadb clients: the password and the table structures then travel encrypted.
+      --ssl-mode=MODE    preferred: encrypted when the server offers it (the default);
+                         required: encrypted or no connection, the certificate not
+                         checked; verify-ca: also check that the server's certificate
+                         comes from the --ssl-ca authority; verify-identity: also
+                         check that it was issued for the --server name
+      --ssl-ca=FILE      certificate authority file (PEM) for the verify modes; given
+                         alone it means --ssl-mode verify-ca
 
       --list             print the table names, one a line, as Orvendel lists them
       --all              report every listed table
@@ -414,23 +448,24 @@ int run(const std::vector<std::string>& arguments, const Console& console) {
     try {
         options = parseOptions(arguments);
     } catch (const UsageError& e) {
-        writeAll(console.err, std::string(commandName) + ": " + printable(e.what()) + " (see " +
-                                  commandName + " --help)\n");
+        sys::writeAll(console.err, std::string(commandName) + ": " + printable(e.what()) +
+                                       " (see " + commandName + " --help)\n");
         return nothingExported;
     }
     if (options.help || options.version)
-        return writeAll(console.out, options.help ? usageText() : versionText()) ? exported
-                                                                                 : nothingExported;
+        return sys::writeAll(console.out, options.help ? usageText() : versionText())
+                   ? exported
+                   : nothingExported;
 
     Command command(options, console);
     try {
         return command.run();
-    } catch (const Interrupted&) {
+    } catch (const std::exception& e) {
+        // Out of memory, no thread, a failing system call: one line like any other failure.
+        command.error(e.what());
         return nothingExported;
-    } catch (const Error& e) {
-        // A failure the interruption itself caused says nothing new.
-        if (interruption() == 0)
-            command.error(e.what());
+    } catch (...) {
+        command.error("an unexpected failure ended the export");
         return nothingExported;
     }
 }

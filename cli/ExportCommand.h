@@ -29,6 +29,8 @@ struct Options {
     std::optional<std::string> port;
     std::optional<std::string> user;
     std::optional<std::string> database;
+    std::optional<db::TlsMode> sslMode; // after parsing: set whenever sslCa is
+    std::optional<std::string> sslCa;
     bool passwordStdin = false;
     bool list = false;
     bool all = false;
@@ -71,8 +73,7 @@ std::optional<int> descriptorPath(std::string_view path, const Console& console)
 std::string usageText();
 std::string versionText();
 
-// Runs the command and returns its exit status. A caught interruption (see Terminal.h) ends it
-// at its next step with nothingExported, any unfinished file removed.
+// Runs the command and returns its exit status; every failure is one line on console.err.
 int run(const std::vector<std::string>& arguments, const Console& console = {});
 
 } // namespace orv::cli

@@ -1,9 +1,9 @@
 #include "cli/Terminal.h"
 
 #include "db/Error.h"
+#include "sys/Files.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -18,15 +18,23 @@ namespace orv::cli {
 
 namespace {
 
-volatile std::sig_atomic_t caught = 0;
 // The terminal whose echo is off, and its settings before; the handler puts them back.
 volatile std::sig_atomic_t quietTerminal = -1;
 termios echoingSettings{};
 
+// The command stops at once, whatever it waits for (a locked table, a silent server): the
+// terminal's echo comes back, the unfinished files go, and the process dies of the signal, so
+// the shell sees it was stopped rather than failed.
 extern "C" void onInterruption(int signal) {
-    caught = signal;
     if (quietTerminal >= 0)
         ::tcsetattr(quietTerminal, TCSANOW, &echoingSettings);
+    sys::removeTemporaryFiles();
+    ::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
 }
 
 // Keeps a terminal's echo off for its lifetime.
@@ -89,64 +97,27 @@ std::string_view firstCharacters(std::string_view text, size_t count) {
 void catchInterruptions() {
     struct sigaction action {};
     action.sa_handler = onInterruption;
-    sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a password prompt waiting for a key must end on Ctrl+C.
-    action.sa_flags = SA_RESETHAND;
+    sigfillset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
 }
 
-int interruption() noexcept {
-    return caught;
-}
-
-void stopIfInterrupted() {
-    if (caught != 0)
-        throw Interrupted{};
-}
-
 std::string readPasswordLine(int fd, const std::string& source) {
-    // The signals stay blocked but while waiting, so one caught just before the wait still
-    // ends it.
-    sigset_t interruptions, others;
-    sigemptyset(&interruptions);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&interruptions, signal);
-    ::pthread_sigmask(SIG_BLOCK, &interruptions, &others);
     std::string line;
-    int failure = 0;
-    bool tooLong = false;
     for (;;) {
-        if (caught != 0)
-            break;
-        pollfd ready{fd, POLLIN, 0};
-        if (::ppoll(&ready, 1, nullptr, &others) < 0) {
-            if (errno == EINTR)
-                continue;
-            failure = errno;
-            break;
-        }
         char c = 0;
         ssize_t got = ::read(fd, &c, 1);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            failure = errno;
-        if (got <= 0 || c == '\n')
+            throw Error("Cannot read the password from " + source + ": " + std::strerror(errno));
+        if (got == 0 || c == '\n')
             break;
-        if (line.size() == maxPasswordBytes) {
-            tooLong = true;
-            break;
-        }
+        if (line.size() == maxPasswordBytes)
+            throw Error("The password from " + source + " is longer than " +
+                        std::to_string(maxPasswordBytes) + " bytes.");
         line += c;
     }
-    ::pthread_sigmask(SIG_SETMASK, &others, nullptr);
-    stopIfInterrupted();
-    if (failure != 0)
-        throw Error("Cannot read the password from " + source + ": " + std::strerror(failure));
-    if (tooLong)
-        throw Error("The password from " + source + " is longer than " +
-                    std::to_string(maxPasswordBytes) + " bytes.");
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return line;
@@ -160,10 +131,10 @@ std::optional<std::string> promptPassword(const std::string& prompt) {
     // The Enter typed is not echoed either; the line ends once echo is back.
     struct LineEnd {
         int fd;
-        ~LineEnd() { writeAll(fd, "\n"); }
+        ~LineEnd() { sys::writeAll(fd, "\n"); }
     } lineEnd{tty.get()};
     EchoOff quiet(tty.get(), saved);
-    writeAll(tty.get(), prompt);
+    sys::writeAll(tty.get(), prompt);
     return readPasswordLine(tty.get(), "the terminal");
 }
 
@@ -178,13 +149,13 @@ void ProgressLine::show(std::string_view text) {
         return;
     // A line longer than the terminal would wrap, and "\r" could not take it back.
     const std::string line = printable(text);
-    writeAll(fd_, "\r\033[K" + std::string(firstCharacters(line, terminalColumns(fd_) - 1)));
+    sys::writeAll(fd_, "\r\033[K" + std::string(firstCharacters(line, terminalColumns(fd_) - 1)));
     shown_ = true;
 }
 
 void ProgressLine::clear() {
     if (shown_)
-        writeAll(fd_, "\r\033[K");
+        sys::writeAll(fd_, "\r\033[K");
     shown_ = false;
 }
 
@@ -205,19 +176,6 @@ std::string printable(std::string_view text) {
         }
     }
     return out;
-}
-
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        text.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
 }
 
 } // namespace orv::cli

@@ -9,20 +9,12 @@ namespace orv::cli {
 
 inline constexpr size_t maxPasswordBytes = 4096;
 
-// SIGINT, SIGTERM and SIGHUP are remembered rather than fatal, so the command can remove its
-// unfinished files at the next step; a second one ends the process at once.
+// SIGINT, SIGTERM and SIGHUP end the process at once, as they would by default, but only after
+// the terminal's echo is back and the unfinished files (see sys::TemporaryFile) are gone.
 void catchInterruptions();
 
-// The signal caught, 0 when none.
-int interruption() noexcept;
-
-struct Interrupted {};
-
-// Throws Interrupted once a signal was caught.
-void stopIfInterrupted();
-
 // One line from fd without its line end, for a password: throws Error when it cannot be read or
-// is longer than maxPasswordBytes, Interrupted when a signal is caught while waiting for it.
+// is longer than maxPasswordBytes.
 std::string readPasswordLine(int fd, const std::string& source);
 
 // Asks on the controlling terminal with echo off and returns the line typed; nullopt when the
@@ -48,8 +40,5 @@ private:
 
 // Text safe to print on a terminal: control characters become '?'.
 std::string printable(std::string_view text);
-
-// Writes everything; false (with errno) when the descriptor refuses.
-bool writeAll(int fd, std::string_view text);
 
 } // namespace orv::cli

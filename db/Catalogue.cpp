@@ -31,7 +31,7 @@ std::vector<std::string> listTables(Connection& connection) {
 
 std::vector<std::string> listTables(const Login& login) {
     Connection connection;
-    connection.open(connectionString(login));
+    connection.open(login);
     return listTables(connection);
 }
 

@@ -1,7 +1,9 @@
 #include "db/Connection.h"
 
+#include "db/Catalogue.h"
 #include "db/Error.h"
 #include "db/Odbc.h"
+#include "db/Tls.h"
 
 #include <limits>
 #include <optional>
@@ -13,14 +15,13 @@ const char* const closedObjectText = "Operation is not allowed when the object i
 namespace {
 
 // The driver ignores the login time-out while a server accepts and stays silent, and has no
-// query time-out: its own socket time-outs bound both waits.
-std::string withDriverTimeouts(const std::string& connectionString, Timeouts timeouts) {
-    std::string text = connectionString;
-    if (!text.empty() && text.back() != ';')
-        text += ';';
+// query time-out: its own socket time-outs bound both waits. The TLS options go here too.
+std::string withDriverOptions(const std::string& connectionString, const Login& login,
+                              Timeouts timeouts) {
     const std::string command = std::to_string(timeouts.commandSeconds);
-    return text + "CONN_TIMEOUT=" + std::to_string(timeouts.connectSeconds) +
-           ";READ_TIMEOUT=" + command + ";WRITE_TIMEOUT=" + command + ";";
+    return connectionString + driverTlsOptions(login) +
+           "CONN_TIMEOUT=" + std::to_string(timeouts.connectSeconds) + ";READ_TIMEOUT=" + command +
+           ";WRITE_TIMEOUT=" + command + ";";
 }
 
 } // namespace
@@ -40,15 +41,6 @@ struct Connection::Impl {
 Connection::Connection(Timeouts timeouts) : timeouts_(timeouts), impl_(std::make_unique<Impl>()) {}
 
 Connection::~Connection() = default;
-
-void Connection::open(const std::string& connectionString) {
-    if (impl_->link)
-        throw Error("Operation is not allowed when the object is open.");
-    std::string text = withDriverTimeouts(connectionString, timeouts_);
-    if (text.size() > static_cast<size_t>(std::numeric_limits<SQLSMALLINT>::max()))
-        throw Error("The connection string is too long.");
-    impl_->link.emplace(impl_->env, text, timeouts_.connectSeconds);
-}
 
 bool Connection::isOpen() const noexcept {
     return impl_->link.has_value();
@@ -84,16 +76,67 @@ std::optional<std::string> textColumn(const odbc::Statement& stmt, SQLUSMALLINT 
     return value;
 }
 
-} // namespace
-
-odbc::Statement Connection::Impl::run(const std::string& sql) const {
-    if (!link)
-        throw Error(closedObjectText);
-    odbc::Statement stmt(link->handle().get());
+odbc::Statement run(const odbc::Link& link, const std::string& sql) {
+    odbc::Statement stmt(link.handle().get());
     std::string text = sql;
     stmt.check(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()),
                              static_cast<SQLINTEGER>(text.size())));
     return stmt;
+}
+
+// One of the session's status values, by the statement both MariaDB and MySQL know.
+std::string sessionStatus(const odbc::Link& link, const std::string& name) {
+    odbc::Statement stmt = run(link, "SHOW SESSION STATUS LIKE '" + name + "'");
+    SQLRETURN rc = SQLFetch(stmt.get());
+    if (rc == SQL_NO_DATA)
+        return {};
+    stmt.check(rc);
+    return textColumn(stmt, 2).value_or("");
+}
+
+} // namespace
+
+void Connection::open(const Login& login) {
+    if (impl_->link)
+        throw Error("Operation is not allowed when the object is open.");
+    checkLogin(login);
+    std::string text = withDriverOptions(connectionString(login), login, timeouts_);
+    if (text.size() > static_cast<size_t>(std::numeric_limits<SQLSMALLINT>::max()))
+        throw Error("The connection string is too long.");
+    const bool checkEncryption = mustCheckEncryption(login.tlsMode);
+    if (checkEncryption &&
+        serverOffersTls(login.server, login.port, timeouts_.connectSeconds) == false)
+        throw Error("The server " + login.server +
+                        " does not offer encrypted connections (TLS), and an encrypted "
+                        "connection was required: nothing was sent to it.",
+                    "08001");
+    try {
+        impl_->link.emplace(impl_->env, text, timeouts_.connectSeconds);
+    } catch (const Error& e) {
+        const std::string hints = loginFailureHints(login, e);
+        if (hints.empty())
+            throw;
+        throw Error(e.what() + hints, e.sqlState(), e.nativeCode());
+    }
+    try {
+        // Between the greeting read above and the login an attacker could have taken the offer
+        // away; the driver would then have logged in unencrypted.
+        if (checkEncryption && sessionStatus(*impl_->link, "Ssl_cipher").empty())
+            throw Error("The connection to " + login.server +
+                            " is not encrypted, though an encrypted connection was required.",
+                        "08001");
+        if (hasOuterBlank(login.database))
+            run(*impl_->link, "USE " + quotedName(login.database));
+    } catch (...) {
+        impl_->link.reset();
+        throw;
+    }
+}
+
+odbc::Statement Connection::Impl::run(const std::string& sql) const {
+    if (!link)
+        throw Error(closedObjectText);
+    return db::run(*link, sql);
 }
 
 void Connection::execute(const std::string& sql) {
@@ -176,7 +219,7 @@ bool isConnectionLost(const Error& error) {
 bool TestMySQLConnection(const Login& login, Timeouts timeouts) {
     try {
         Connection connection(timeouts);
-        connection.open(connectionString(login));
+        connection.open(login);
         return true;
     } catch (...) {
         return false;

@@ -25,7 +25,10 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    void open(const std::string& connectionString);
+    // Checks the login (checkLogin) and connects with its connection string and TLS mode. A
+    // refused login's error carries loginFailureHints. A database name with a blank at an end,
+    // which the driver drops, is selected after the login as typed.
+    void open(const Login& login);
     bool isOpen() const noexcept;
     void close();
 

@@ -96,8 +96,11 @@ std::string selectAllQuery(std::string_view table, const std::vector<std::string
            " limit 0";
 }
 
-TableColumns preparedColumns(Connection& connection, std::string_view table,
-                             const std::vector<std::string>& columns) {
+namespace {
+
+// The prepare's answer as it is, also when it has no columns.
+TableColumns prepare(Connection& connection, std::string_view table,
+                     const std::vector<std::string>& columns) {
     TableColumns result;
     try {
         result.fields = connection.describe(selectAllQuery(table, columns));
@@ -106,6 +109,23 @@ TableColumns preparedColumns(Connection& connection, std::string_view table,
             throw;
         result.error = e;
     }
+    return result;
+}
+
+// Every table has a column: none means the server could not describe them (it describes a view
+// of 32,768 columns or more that way), which must not pass for an empty table.
+void refuseNoColumns(TableColumns& columns) {
+    if (!columns.error && columns.fields.empty())
+        columns.error = Error("The server described none of the columns of this table; a view of "
+                              "32,768 columns or more cannot be described.");
+}
+
+} // namespace
+
+TableColumns preparedColumns(Connection& connection, std::string_view table,
+                             const std::vector<std::string>& columns) {
+    TableColumns result = prepare(connection, table, columns);
+    refuseNoColumns(result);
     return result;
 }
 
@@ -119,8 +139,14 @@ bool ColumnReader::isReady(size_t index) const noexcept {
 }
 
 void ColumnReader::start() {
-    connection_.execute("SET SESSION lock_wait_timeout = " + std::to_string(lockWaitSeconds));
     started_ = true;
+    try {
+        connection_.execute("SET SESSION lock_wait_timeout = " + std::to_string(lockWaitSeconds));
+    } catch (const Error& e) {
+        // A server without the setting (before MySQL 5.5) waits as long as it always did.
+        if (isConnectionLost(e))
+            throw;
+    }
 }
 
 void ColumnReader::readBatch(size_t first) {
@@ -196,11 +222,12 @@ TableColumns ColumnReader::take(size_t index) {
     Entry& slot = batch_.at(index - batchFirst_);
     if (slot.columns)
         return *std::exchange(slot.columns, std::nullopt);
-    TableColumns prepared = preparedColumns(connection_, tables_[index], slot.prepareWith);
-    // A result too wide for the driver (a view of 32,768 columns or more) is described from
-    // the catalogue when it can be; otherwise it is unreadable, never an empty table.
-    if (slot.fallback && (prepared.error || prepared.fields.size() != slot.fallback->fields.size()))
+    TableColumns prepared = prepare(connection_, tables_[index], slot.prepareWith);
+    // A view too wide for the server to describe (32,768 columns or more) is described from the
+    // catalogue when it can be; otherwise it is unreadable, never an empty table.
+    if (slot.fallback && !prepared.error && prepared.fields.empty())
         return std::move(*slot.fallback);
+    refuseNoColumns(prepared);
     return prepared;
 }
 

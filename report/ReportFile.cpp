@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <utility>
 
 namespace orv::report {
 
@@ -16,22 +18,15 @@ namespace {
 
 constexpr size_t bufferSize = 64 * 1024;
 
-std::string folderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+bool isUnder(const std::string& path, const char* folder) {
+    const size_t length = std::strlen(folder);
+    return path.compare(0, length, folder) == 0 && (path.size() == length || path[length] == '/');
 }
 
-std::string nameOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-mode_t newFileMode() {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+// The path with its links followed, when it names an existing file; otherwise as given.
+std::string resolved(const std::string& path) {
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
 }
 
 } // namespace
@@ -39,30 +34,52 @@ mode_t newFileMode() {
 ReportFile::ReportFile(std::string path) : path_(std::move(path)) {
     if (path_.empty())
         throw Error("Bad file name or number");
+    target_ = resolved(path_);
     struct stat info {};
-    if (::stat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        if (S_ISDIR(info.st_mode))
-            fail("Cannot create the file", EISDIR);
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd_ < 0)
-            fail("Cannot create the file", errno);
+    const bool exists = ::stat(target_.c_str(), &info) == 0;
+    struct stat link {};
+    if (!exists && ::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+        throw Error("Cannot create the file " + path_ + ": it is a link to a missing file");
+    if (exists && S_ISDIR(info.st_mode))
+        fail("Cannot create the file", EISDIR);
+    // Devices, pipes and the kernel's files cannot be replaced; neither can a standard stream
+    // spelt some other way (/dev//stdout, /proc/self/fd/1 are links into /proc).
+    if ((exists && !S_ISREG(info.st_mode)) || isUnder(target_, "/dev") ||
+        isUnder(target_, "/proc") || isUnder(path_, "/dev") || isUnder(path_, "/proc")) {
+        openDirectly(exists && S_ISREG(info.st_mode));
         return;
     }
-    std::string pattern = folderOf(path_) + "/." + nameOf(path_) + ".XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd_ < 0)
-        fail("Cannot create the file", errno);
-    temporary_ = name.data();
+    temporary_ = std::make_unique<sys::TemporaryFile>(target_);
+    if (temporary_->fd() < 0) {
+        const int error = temporary_->error();
+        const std::string folder = sys::folderOf(target_);
+        // The file itself may well be writable; it is the folder that refuses the new file.
+        if (exists && (error == EACCES || error == EPERM || error == EROFS))
+            throw Error("Cannot create the file " + path_ + ": the folder " + folder +
+                        " does not allow new files (" + std::strerror(error) + ")");
+        fail("Cannot create the file", error);
+    }
     buffer_.reserve(bufferSize);
 }
 
+void ReportFile::openDirectly(bool truncate) {
+    // Without a reader a pipe would block the open for good: the open does not wait, and a
+    // pipe nobody reads is an error.
+    directFd_ = ::open(path_.c_str(),
+                       O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (truncate ? O_TRUNC : 0));
+    if (directFd_ < 0) {
+        if (errno == ENXIO)
+            throw Error("Cannot create the file " + path_ + ": no program is reading from it");
+        fail("Cannot create the file", errno);
+    }
+    const int flags = ::fcntl(directFd_, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(directFd_, F_SETFL, flags & ~O_NONBLOCK);
+}
+
 ReportFile::~ReportFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    if (!committed_ && !temporary_.empty())
-        ::unlink(temporary_.c_str());
+    if (directFd_ >= 0)
+        ::close(directFd_);
 }
 
 void ReportFile::fail(const char* what, int error) const {
@@ -70,7 +87,7 @@ void ReportFile::fail(const char* what, int error) const {
 }
 
 void ReportFile::write(std::string_view text) {
-    if (committed_ || fd_ < 0)
+    if (committed_)
         throw Error("The report file " + path_ + " is already closed.");
     buffer_ += text;
     if (buffer_.size() >= bufferSize)
@@ -78,36 +95,25 @@ void ReportFile::write(std::string_view text) {
 }
 
 void ReportFile::flush() {
-    const char* data = buffer_.data();
-    size_t left = buffer_.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd_, data, left);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            fail("Cannot write the file", errno);
-        }
-        data += written;
-        left -= static_cast<size_t>(written);
-    }
+    const int fd = temporary_ ? temporary_->fd() : directFd_;
+    if (!sys::writeAll(fd, buffer_))
+        fail("Cannot write the file", errno);
     buffer_.clear();
 }
 
 void ReportFile::commit() {
-    if (committed_ || fd_ < 0)
+    if (committed_)
         throw Error("The report file " + path_ + " is already closed.");
     flush();
-    if (!temporary_.empty()) {
-        if (::fchmod(fd_, newFileMode()) != 0 || ::fsync(fd_) != 0)
-            fail("Cannot write the file", errno);
+    committed_ = true;
+    if (temporary_) {
+        if (const int error = temporary_->replace(target_))
+            fail("Cannot write the file", error);
+        return;
     }
-    int fd = fd_;
-    fd_ = -1;
+    const int fd = std::exchange(directFd_, -1);
     if (::close(fd) != 0)
         fail("Cannot write the file", errno);
-    if (!temporary_.empty() && ::rename(temporary_.c_str(), path_.c_str()) != 0)
-        fail("Cannot replace the file", errno);
-    committed_ = true;
 }
 
 } // namespace orv::report

@@ -1,13 +1,17 @@
 #pragma once
 
+#include "sys/Files.h"
+
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace orv::report {
 
 // A report file that never exists half-written: the text goes to a temporary file beside the
-// target, which replaces the target only on commit(). A target that is not a regular file
-// (a device or a pipe) is written directly, since it cannot be replaced.
+// target, which replaces the target only on commit(), keeping its mode. What is not a regular
+// file to replace (a device, a pipe, anything under /dev or /proc) is written directly; a link
+// is kept, and the file it points to is replaced.
 class ReportFile {
 public:
     explicit ReportFile(std::string path); // throws orv::Error when the file cannot be created
@@ -23,10 +27,12 @@ public:
 private:
     void flush();
     [[noreturn]] void fail(const char* what, int error) const;
+    void openDirectly(bool truncate);
 
     std::string path_;
-    std::string temporary_; // empty when writing straight to the target
-    int fd_ = -1;
+    std::string target_;                            // the file a link points to, else path_
+    std::unique_ptr<sys::TemporaryFile> temporary_; // absent when writing straight to the target
+    int directFd_ = -1;
     std::string buffer_;
     bool committed_ = false;
 };

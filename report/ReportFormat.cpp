@@ -17,6 +17,20 @@ size_t characters(std::string_view text) {
     return count;
 }
 
+// The length of the control character at text[i] in bytes, 0 when there is none.
+size_t controlLength(std::string_view text, size_t i) {
+    const auto byte = [&text](size_t at) {
+        return at < text.size() ? static_cast<unsigned char>(text[at]) : 0;
+    };
+    if (byte(i) < 0x20 || byte(i) == 0x7F)
+        return 1;
+    if (byte(i) == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F)
+        return 2; // U+0080 to U+009F, NEL among them
+    if (byte(i) == 0xE2 && byte(i + 1) == 0x80 && (byte(i + 2) == 0xA8 || byte(i + 2) == 0xA9))
+        return 3; // U+2028 LINE SEPARATOR, U+2029 PARAGRAPH SEPARATOR
+    return 0;
+}
+
 void appendPadded(std::string& out, std::string_view text, size_t width) {
     out += text;
     size_t length = characters(text);
@@ -25,6 +39,24 @@ void appendPadded(std::string& out, std::string_view text, size_t width) {
 }
 
 } // namespace
+
+std::string escapedName(std::string_view name) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(name.size());
+    for (size_t i = 0; i < name.size();) {
+        const size_t control = controlLength(name, i);
+        if (control == 0) {
+            out += name[i++];
+            continue;
+        }
+        for (size_t end = i + control; i < end; ++i) {
+            const auto c = static_cast<unsigned char>(name[i]);
+            out.append("\\x").append(1, digits[c >> 4]).append(1, digits[c & 0xF]);
+        }
+    }
+    return out;
+}
 
 std::string typeText(const db::Field& field) {
     const std::string word = db::FieldTypeName(field.type);
@@ -42,7 +74,7 @@ std::string typeText(const db::Field& field) {
 
 std::string fieldRow(const db::Field& field) {
     std::string row = " ";
-    appendPadded(row, field.name, 25);
+    appendPadded(row, escapedName(field.name), 25);
     row += ' ';
     appendPadded(row, typeText(field), 12);
     return row;
@@ -50,12 +82,12 @@ std::string fieldRow(const db::Field& field) {
 
 std::string reportHead(std::string_view server, const std::vector<std::string>& tables) {
     std::string out;
-    out.append(" Printing From ").append(server).append(eol);
+    out.append(" Printing From ").append(escapedName(server)).append(eol);
     out.append(eol);
     out.append("Printing Table Structures:").append(eol);
     size_t number = 0;
     for (const std::string& table : tables)
-        out.append(std::to_string(++number)).append(") ").append(table).append(eol);
+        out.append(std::to_string(++number)).append(") ").append(escapedName(table)).append(eol);
     out.append(eol).append(eol);
     return out;
 }
@@ -63,7 +95,7 @@ std::string reportHead(std::string_view server, const std::vector<std::string>& 
 std::string tableHeading(std::string_view table, size_t fieldCount) {
     std::string out;
     out.append("Table Name : ")
-        .append(table)
+        .append(escapedName(table))
         .append("    Total Fields : ")
         .append(std::to_string(fieldCount))
         .append(eol);

@@ -8,6 +8,10 @@
 
 namespace orv::report {
 
+// A name as the report writes it: every control character (C0, DEL, and the C1 controls and
+// line and paragraph separators of UTF-8) as \xHH per byte, so one name is always one line.
+std::string escapedName(std::string_view name);
+
 // The pieces of the structure report, in file order. Every line ends with CR LF.
 std::string reportHead(std::string_view server, const std::vector<std::string>& tables);
 std::string tableBlock(std::string_view table, const std::vector<db::Field>& fields);

@@ -27,7 +27,7 @@ bool StructureExport::run(ExportStatus& status) {
     db::Connection& connection = connection_ ? *connection_ : own;
     if (!status.step(ExportStep::connect, none, true, [&] {
             if (!connection.isOpen())
-                connection.open(db::connectionString(login_));
+                connection.open(login_);
         }))
         return false;
 

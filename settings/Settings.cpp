@@ -6,10 +6,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+#include "sys/Files.h"
+
+#include <sys/stat.h>
 
 namespace orv::settings {
 
@@ -25,34 +24,15 @@ bool isUsable(const QString& path) {
     return !file.exists() || file.isFile();
 }
 
-// The password is in there in clear text: the file is created owner-only, or narrowed to
-// owner-only, before the value is written, so it never sits in a file others may read. The
-// atomic save that follows keeps the rights of the file it replaces.
-bool makePrivate(const QString& path) {
-    constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+// The store's text as it is on disk; empty when there is none yet.
+bool readWhole(const QString& path, QByteArray& content) {
     QFile file(path);
-    if (!file.exists()) {
-        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-            return false;
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly))
-            return true;
-    }
-    return file.setPermissions(ownerOnly);
-}
-
-// The file's data is synced before it is renamed into place; syncing the folder makes the rename
-// itself survive a power cut.
-void syncFolder(const QString& folder) {
-#ifdef Q_OS_UNIX
-    const int descriptor =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor >= 0) {
-        ::fsync(descriptor);
-        ::close(descriptor);
-    }
-#else
-    Q_UNUSED(folder);
-#endif
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    content = file.readAll();
+    return file.error() == QFileDevice::NoError;
 }
 
 } // namespace
@@ -76,20 +56,36 @@ QString ReadSetting(const QString& key, const QString& defaultValue) {
 
 bool WriteSetting(const QString& key, const QString& value) {
     const QString path = settingsFilePath();
-    if (!isUsable(path) || !makePrivate(path))
+    const QString folder = QFileInfo(path).absolutePath();
+    QByteArray content;
+    if (!isUsable(path) || !QDir().mkpath(folder) || !readWhole(path, content))
         return false;
-    // Both objects share the parsed file. Parsing it here first leaves the parse errors of a
-    // damaged file on the reader, so the writer's status tells of the write alone (Qt keeps only
-    // the first error). The write replaces the damage with what could be read.
-    QSettings reader(path, QSettings::IniFormat);
-    reader.allKeys();
-    QSettings writer(path, QSettings::IniFormat);
-    writer.setValue(sectionKey(key), value);
-    writer.sync();
-    if (writer.status() != QSettings::NoError)
+    // The change is made on a private copy, which replaces the store only once it is complete.
+    // Qt keeps the parsed store in memory for the whole process, and a change it failed to save
+    // would stay there, seen by every later read and saved by the next write that succeeds; on
+    // the copy's own path nothing else ever sees it. The copy is created owner-only, since the
+    // password is in it in clear text.
+    const std::string nativePath = QFile::encodeName(path).toStdString();
+    sys::TemporaryFile copy(nativePath);
+    if (copy.fd() < 0 ||
+        !sys::writeAll(copy.fd(), std::string_view(content.data(), content.size())))
         return false;
-    syncFolder(QFileInfo(path).absolutePath());
-    return true;
+    const QString copyPath = QFile::decodeName(QByteArray::fromStdString(copy.path()));
+    {
+        // Parsing it first leaves the parse errors of a damaged store on the reader, so the
+        // writer's status tells of the write alone (Qt keeps only the first error). The write
+        // replaces the damage with what could be read.
+        QSettings reader(copyPath, QSettings::IniFormat);
+        reader.allKeys();
+        QSettings writer(copyPath, QSettings::IniFormat);
+        // Written in place: the copy is already the temporary file that replaces the store.
+        writer.setAtomicSyncRequired(false);
+        writer.setValue(sectionKey(key), value);
+        writer.sync();
+        if (writer.status() != QSettings::NoError)
+            return false;
+    }
+    return copy.replace(nativePath, S_IRUSR | S_IWUSR) == 0;
 }
 
 } // namespace orv::settings

@@ -217,12 +217,14 @@ void Form1::PushButton5_Click() {
         return;
     pointer_.setState(app::PointerBusy);
     bool connected = false;
+    QString cause;
     try {
-        const std::string text = db::connectionString(login());
-        app::runWithoutFreezing([&connection, &text] { connection->open(text); });
+        const db::Login current = login();
+        app::runWithoutFreezing([&connection, &current] { connection->open(current); });
         connected = true;
-    } catch (const std::exception&) {
-        // Every cause ends in the same advice; the box shows no detail.
+    } catch (const std::exception& e) {
+        // Every cause ends in the same advice; the driver's own words are the details.
+        cause = QString::fromUtf8(e.what());
     }
     context_.dialogs.message(
         this,
@@ -230,7 +232,7 @@ void Form1::PushButton5_Click() {
                   : QStringLiteral("Could not connect. Please check with your administrator. "
                                    "Make sure you allowed to connect to your database remotely "
                                    "and not just through web-based control panels."),
-        app::applicationTitle(), app::MessageIcon::None);
+        app::applicationTitle(), app::MessageIcon::None, cause);
     pointer_.setState(app::PointerDefault);
 }
 

@@ -31,7 +31,7 @@ void AddMySQLToList1(QListWidget& list, const db::Login& login, app::Dialogs& di
     };
 
     trap.run(100, [&] { connection = std::make_unique<db::Connection>(); });
-    trap.run(106, [&] { needConnection().open(db::connectionString(login)); });
+    trap.run(106, [&] { needConnection().open(login); });
     trap.run(108, [&] { list.clear(); });
     trap.run(110, [&] { rows = needConnection().firstColumn(db::showTablesQuery); });
     size_t count = 0;

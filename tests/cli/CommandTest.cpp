@@ -273,3 +273,40 @@ TEST_F(Cli, AnUnwritableOutputEndsWithOneClearError) {
                                                ": Permission denied\n");
     EXPECT_EQ(dir.listing(), "locked");
 }
+
+TEST_F(Cli, ANulInThePasswordEndsTheCommandBeforeAnythingIsSent) {
+    // Cut at the NUL, the login would lose its port and time-outs and wait on a silent server.
+    test::SilentListener silent;
+    test::Launch launch = test::withLogin("cli_any", {"--all"});
+    launch.arguments[3] = std::to_string(silent.port()); // the --port value
+    launch.input = std::string("pass\0word\n", 10);
+    expectFailure(test::runExport(launch),
+                  "orvendel-export: The password contains a NUL character, which cannot be sent "
+                  "to the server: nothing was sent.\n");
+}
+
+TEST_F(Cli, EncryptionThatIsRequiredFailsAgainstAServerWithoutTlsAndSendsNoLogin) {
+    // An account of its own, so that the server's count of its logins is this test's alone.
+    test::sql("SET GLOBAL userstat=ON; DROP USER IF EXISTS 'cli_tls'@'localhost', "
+              "'cli_tls'@'127.0.0.1'; CREATE USER 'cli_tls'@'localhost' IDENTIFIED BY 'pw';"
+              "CREATE USER 'cli_tls'@'127.0.0.1' IDENTIFIED BY 'pw';");
+    test::writeFile(dir.file("ca.pem"), "not read");
+    const std::string notOffered = "orvendel-export: The server 127.0.0.1 does not offer "
+                                   "encrypted connections (TLS), and an encrypted connection "
+                                   "was required: nothing was sent to it.\n";
+    const std::pair<Strings, std::string> cases[] = {
+        {{"--ssl-mode", "required"}, notOffered},
+        {{"--ssl-ca", dir.file("ca.pem")}, notOffered},
+        {{"--ssl-mode=VERIFY_IDENTITY", "--ssl-ca", dir.file("ca.pem")},
+         "SSL is required, but the server does not support it"}};
+    for (const auto& [options, shown] : cases) {
+        test::Launch launch = test::withLogin("mysql", options);
+        launch.arguments[5] = "cli_tls"; // the --user value
+        launch.input = "pw\n";
+        launch.arguments.push_back("--list");
+        expectFailure(test::runExport(launch), shown);
+    }
+    EXPECT_EQ(test::queryValue("SELECT TOTAL_CONNECTIONS + DENIED_CONNECTIONS FROM "
+                               "information_schema.USER_STATISTICS WHERE USER = 'cli_tls'"),
+              "");
+}

@@ -24,6 +24,13 @@ TEST(CliOptions, HelpVersionAndBadUsageAreAnsweredWithoutAServer) {
         {{}, 2, "name the tables to report, or give --all or --list"},
         {{"--port", "33o6", "--all"}, 2, "port 33o6 is not a number from 1 to 65535"},
         {{"--all", "--server"}, 2, "option --server needs a value"},
+        {{"--ssl-mode", "strict", "--all"},
+         2,
+         "--ssl-mode strict is not one of preferred, required, verify-ca, verify-identity"},
+        {{"--ssl-mode=verify-ca", "--all"}, 2, "verify-identity need --ssl-ca FILE"},
+        {{"--ssl-mode", "required", "--ssl-ca", "ca.pem", "--all"},
+         2,
+         "--ssl-ca is used only with --ssl-mode verify-ca or verify-identity"},
         // Terminal controls in an argument are not shown; other letters are.
         {{"--all", "--\033[2Jgröße\xc2\x9b"},
          2,

@@ -78,7 +78,10 @@ Process::Process(const Launch& launch) {
             ::ioctl(terminal, TIOCSCTTY, 0);
         ::dup2(input, 0);
         ::dup2(output, 1);
-        ::dup2(error, 2);
+        if (launch.errorClosed)
+            ::close(2);
+        else
+            ::dup2(error, 2);
         // Root without this capability obeys permission bits, for the program it runs too.
         if (dropOverride && ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
             ::_exit(126);
@@ -145,6 +148,7 @@ Outcome Process::finish() {
         outcome_.status = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
         outcome_.signal = WTERMSIG(status);
+    outcome_.coreDumped = WIFSIGNALED(status) && WCOREDUMP(status);
     if (out_ >= 0)
         outcome_.out = contents(out_);
     if (err_ >= 0)

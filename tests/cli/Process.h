@@ -17,11 +17,13 @@ struct Launch {
     bool terminal = false;         // standard error is the controlling terminal
     bool outputOnTerminal = false; // standard output too
     bool obeyPermissions = false;  // even when started by root
+    bool errorClosed = false;      // no standard error at all
 };
 
 struct Outcome {
     int status = -1; // exit status; -1 when ended by a signal
     int signal = 0;
+    bool coreDumped = false;
     std::string out; // standard output, unless it went elsewhere
     std::string err; // standard error, or all the terminal showed
 };

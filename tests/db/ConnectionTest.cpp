@@ -20,7 +20,7 @@ namespace {
 Error openError(const Login& login, db::Timeouts timeouts = {}) {
     Connection connection(timeouts);
     try {
-        connection.open(db::connectionString(login));
+        connection.open(login);
     } catch (const Error& e) {
         EXPECT_FALSE(connection.isOpen());
         return e;
@@ -35,7 +35,7 @@ TEST(Connection, OpensAndClosesWithTheRightLogin) {
     Login login = test::serverLogin("mysql");
     EXPECT_TRUE(db::TestMySQLConnection(login));
     Connection connection;
-    connection.open(db::connectionString(login));
+    connection.open(login);
     EXPECT_TRUE(connection.isOpen());
     connection.close();
     EXPECT_FALSE(connection.isOpen());
@@ -92,6 +92,62 @@ TEST(Connection, PasswordWithSemicolonAndBraceLogsIn) {
     EXPECT_FALSE(db::TestMySQLConnection(login));
 }
 
+TEST(Connection, LoginValuesTheDriverWouldChangeAreRefusedBeforeAnythingIsSent) {
+    const Login good = test::serverLogin("mysql");
+    // The driver wraps a port above 65535 and reads only the digits in front.
+    for (const std::string& typed : {std::to_string(std::stoi(good.port) + 65536),
+                                     good.port + "abc", " " + good.port + " ", std::string("0")}) {
+        Login login = good;
+        login.port = typed;
+        EXPECT_FALSE(db::TestMySQLConnection(login)) << typed;
+        EXPECT_EQ(std::string(openError(login).what()),
+                  "The port \"" + typed +
+                      "\" is not a whole number from 1 to 65535 (an empty port means 3306).");
+    }
+    // A NUL would end the connection string there, dropping the port and time-outs after it.
+    using Member = std::string Login::*;
+    const std::pair<Member, const char*> values[] = {
+        {&Login::server, "server name"}, {&Login::user, "user name"},
+        {&Login::password, "password"},  {&Login::database, "database name"},
+        {&Login::port, "port"},          {&Login::tlsCaFile, "CA certificate file name"}};
+    for (const auto& [member, name] : values) {
+        Login login = good;
+        login.*member += std::string("\0x", 2);
+        EXPECT_EQ(std::string(openError(login).what()),
+                  std::string("The ") + name +
+                      " contains a NUL character, which cannot be sent to the server: nothing "
+                      "was sent.");
+    }
+}
+
+TEST(Connection, BlanksAroundADatabaseNameOrPasswordAreKeptOrExplained) {
+    // The driver drops the blanks: the database is selected again as typed.
+    test::sql("DROP DATABASE IF EXISTS ` blanks`; CREATE DATABASE ` blanks`;"
+              "CREATE TABLE ` blanks`.spaced (a int);"
+              "DROP DATABASE IF EXISTS blanks; CREATE DATABASE blanks;"
+              "CREATE TABLE blanks.trimmed (a int);");
+    EXPECT_EQ(db::listTables(test::serverLogin(" blanks")), std::vector<std::string>{"spaced"});
+    test::sql("DROP DATABASE ` blanks`");
+    Error e = openError(test::serverLogin(" blanks"));
+    EXPECT_EQ(e.nativeCode(), 1049);
+    EXPECT_NE(std::string(e.what()).find("Unknown database ' blanks'"), std::string::npos)
+        << e.what();
+
+    // A password the driver cannot send as typed: the refusal says why.
+    test::sql("DROP USER IF EXISTS 'blanks'@'localhost', 'blanks'@'127.0.0.1';"
+              "CREATE USER 'blanks'@'localhost' IDENTIFIED BY ' pw ';"
+              "CREATE USER 'blanks'@'127.0.0.1' IDENTIFIED BY ' pw ';");
+    Login login = test::serverLogin();
+    login.user = "blanks";
+    login.password = " pw ";
+    e = openError(login);
+    EXPECT_EQ(e.nativeCode(), 1045);
+    EXPECT_NE(std::string(e.what()).find(" (using password: YES) The password begins or ends with "
+                                         "a blank, which the ODBC driver drops"),
+              std::string::npos)
+        << e.what();
+}
+
 TEST(Connection, GivesUpOnASilentServerAfterFifteenSeconds) {
     test::SilentListener silent;
     Login login = test::serverLogin("mysql");
@@ -107,7 +163,7 @@ TEST(Connection, GivesUpOnASilentServerAfterFifteenSeconds) {
 
 TEST(Connection, CommandTimeOutEndsALongQuery) {
     Connection connection({15, 1});
-    connection.open(db::connectionString(test::serverLogin("mysql")));
+    connection.open(test::serverLogin("mysql"));
     auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(connection.firstColumn("SELECT SLEEP(20)"), Error);
     auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

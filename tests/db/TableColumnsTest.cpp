@@ -116,8 +116,8 @@ std::string randomColumn(std::mt19937& random) {
 size_t expectBothWaysAlike(const db::Login& login, const std::vector<std::string>& tables,
                            const std::map<std::string, std::vector<std::string>>& named = {}) {
     db::Connection batched, alone;
-    batched.open(db::connectionString(login));
-    alone.open(db::connectionString(login));
+    batched.open(login);
+    alone.open(login);
     db::ColumnReader reader(batched, tables);
     size_t fromCatalogue = 0;
     for (size_t i = 0; i < tables.size(); ++i) {

@@ -85,3 +85,10 @@ TEST(ReportFormat, ATableWithoutColumnsAndAnEmptyServer) {
               "Field Name                DataType\r\n__________                ________\r\n"
               "\r\n\r\n\r\n");
 }
+
+TEST(ReportFormat, ControlCharactersInNamesAreWrittenEscaped) {
+    EXPECT_EQ(report::escapedName("a\r\nb\x7F"), "a\\x0D\\x0Ab\\x7F");
+    // NEL and the line separator break lines too; other text, backslashes included, stays.
+    EXPECT_EQ(report::escapedName("x\xC2\x85y\xE2\x80\xA8z größe\\n"),
+              "x\\xC2\\x85y\\xE2\\x80\\xA8z größe\\n");
+}

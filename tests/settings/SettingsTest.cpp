@@ -177,3 +177,23 @@ TEST_F(SettingsStore, FailedWriteIsReportedAndLeavesTheFileAsItWas) {
     }
     std::signal(SIGXFSZ, previousHandler);
 }
+
+// What is on disk stays the truth after a failed write: later reads and writes see it.
+TEST_F(SettingsStore, AFailedWriteChangesNothingThatLaterReadsSee) {
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    writeStore("[Orvendel]\nMyServer=old\nMyPort=3411\n");
+    rlimit limited = previous;
+    limited.rlim_cur = 10;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    EXPECT_FALSE(WriteSetting(MyServer, "a new value"));
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(ReadSetting(MyServer), "old");
+    EXPECT_EQ(ReadSetting(MyPort, "3306"), "3411");
+    EXPECT_TRUE(WriteSetting(MyUser, "u"));
+    EXPECT_EQ(ReadSetting(MyPort, "3306"), "3411");
+    EXPECT_EQ(ReadSetting(MyServer), "old");
+    EXPECT_TRUE(storeOnDisk().contains("MyPort=3411"));
+}

@@ -25,11 +25,12 @@ public:
         QString text;
         QString title;
         app::MessageIcon icon;
+        QString details{};
     };
 
-    void message(QWidget*, const QString& text, const QString& title,
-                 app::MessageIcon icon) override {
-        messages.push_back({text, title, icon});
+    void message(QWidget*, const QString& text, const QString& title, app::MessageIcon icon,
+                 const QString& details) override {
+        messages.push_back({text, title, icon, details});
         if (onMessage)
             onMessage();
     }

@@ -59,6 +59,24 @@ void sql(const std::string& statements) {
     ASSERT_EQ(status, 0) << "SQL failed:\n" << statements;
 }
 
+std::string queryValue(const std::string& query) {
+    std::string quoted = "'";
+    for (char c : query)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    const std::string command = rootClientCommand() + " -N -B -e " + quoted + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        throw std::runtime_error("cannot run the mariadb client");
+    std::string value;
+    char buffer[256];
+    while (size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
+        value.append(buffer, got);
+    if (::pclose(pipe) != 0)
+        throw std::runtime_error("query failed: " + query);
+    const size_t end = value.find_first_of("\t\n");
+    return value.substr(0, end);
+}
+
 void recreateDatabase(const std::string& name) {
     sql("DROP DATABASE IF EXISTS `" + name + "`; CREATE DATABASE `" + name + "`;");
 }

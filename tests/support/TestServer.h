@@ -15,6 +15,9 @@ std::string rootClientCommand();
 // Runs SQL as the server's root user through the mariadb client; fails the test on error.
 void sql(const std::string& statements);
 
+// The first value the query returns as the server's root user ("" for no row).
+std::string queryValue(const std::string& query);
+
 // A fresh, empty database of this name (dropped first when it exists).
 void recreateDatabase(const std::string& name);
 

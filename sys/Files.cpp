@@ -1,0 +1,220 @@
+#include "sys/Files.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <utility>
+#include <vector>
+
+namespace orv::sys {
+
+namespace {
+
+// The paths a signal handler removes: fixed storage, since a handler may not allocate.
+struct Registered {
+    std::atomic<bool> used{false};
+    bool folder = false;
+    char path[4096] = {};
+};
+Registered registry[8];
+
+// Keeps the process's stop signals from arriving while a temporary file is made and entered
+// in the registry, so none is left behind unregistered.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&stops, signal);
+        ::pthread_sigmask(SIG_BLOCK, &stops, &previous_);
+    }
+    ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+int enter(const std::string& path, bool folder) {
+    if (path.size() >= sizeof registry[0].path)
+        return -1; // still removed on destruction, only not by a signal handler
+    for (int i = 0; i < static_cast<int>(std::size(registry)); ++i) {
+        Registered& slot = registry[i];
+        if (slot.used.load())
+            continue;
+        std::memcpy(slot.path, path.c_str(), path.size() + 1);
+        slot.folder = folder;
+        slot.used.store(true);
+        return i;
+    }
+    return -1;
+}
+
+void leave(int slot) {
+    if (slot >= 0)
+        registry[slot].used.store(false);
+}
+
+} // namespace
+
+bool writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        text.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+bool syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return synced;
+}
+
+mode_t newFileMode() {
+    // Linux tells the umask in the process's status; where it does not, assume the usual one.
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Umask:", 0) == 0)
+            return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    return 0644;
+}
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+TemporaryFile::TemporaryFile(const std::string& finalPath) {
+    std::string pattern = folderOf(finalPath) + "/." + nameOf(finalPath) + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    SignalsHeld held;
+    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = errno;
+        return;
+    }
+    path_ = name.data();
+    slot_ = enter(path_, false);
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!path_.empty())
+        ::unlink(path_.c_str());
+    leave(slot_);
+}
+
+int TemporaryFile::replace(const std::string& finalPath, std::optional<mode_t> mode) {
+    struct stat old {};
+    if (mode) {
+        if (::fchmod(fd_, *mode) != 0)
+            return errno;
+    } else if (::stat(finalPath.c_str(), &old) == 0) {
+        if (::fchmod(fd_, old.st_mode & 07777) != 0)
+            return errno;
+        // Keeping the group may not be allowed: then the group's rights, meant for another
+        // group, are not given to the file's new one.
+        if (::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) != 0 &&
+            ::fchmod(fd_, old.st_mode & 0707) != 0)
+            return errno;
+    } else if (::fchmod(fd_, newFileMode()) != 0) {
+        return errno;
+    }
+    if (::fsync(fd_) != 0)
+        return errno;
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0)
+        return errno;
+    if (::rename(path_.c_str(), finalPath.c_str()) != 0)
+        return errno;
+    path_.clear();
+    leave(std::exchange(slot_, -1));
+    // The report is complete either way; only its surviving a power cut is at stake here.
+    syncFolder(folderOf(finalPath));
+    return 0;
+}
+
+std::string TemporaryFolder::parent() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+
+TemporaryFolder::TemporaryFolder(const std::string& prefix, const std::string& fileName)
+    : fileName_(fileName) {
+    std::string pattern = parent() + "/" + prefix + ".XXXXXX";
+    SignalsHeld held;
+    if (!::mkdtemp(pattern.data())) {
+        error_ = errno;
+        return;
+    }
+    path_ = pattern;
+    folderSlot_ = enter(path_, true);
+    fileSlot_ = enter(filePath(), false);
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    if (!path_.empty()) {
+        ::unlink(filePath().c_str());
+        ::rmdir(path_.c_str());
+    }
+    leave(fileSlot_);
+    leave(folderSlot_);
+}
+
+void openClosedStandardStreams() noexcept {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is this one.
+        ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    }
+}
+
+void forbidCoreDumps() noexcept {
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+    // Also where the kernel hands dumps to a program, which the limit does not stop.
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+void removeTemporaryFiles() noexcept {
+    for (Registered& slot : registry)
+        if (slot.used.load() && !slot.folder)
+            ::unlink(slot.path);
+    for (Registered& slot : registry)
+        if (slot.used.load() && slot.folder)
+            ::rmdir(slot.path);
+}
+
+} // namespace orv::sys

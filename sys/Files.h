@@ -1,0 +1,91 @@
+#pragma once
+
+// The few POSIX file operations the programs share: complete writes, durable renames, the modes
+// of new and replaced files, and temporary files that go away even when the process is stopped
+// by a signal.
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orv::sys {
+
+// Writes everything, going on after interruptions; false (with errno) when fd refuses.
+bool writeAll(int fd, std::string_view text);
+
+// Makes the renames done in a folder survive a power cut; false (with errno) when it cannot.
+bool syncFolder(const std::string& folder);
+
+// The mode a new file of mode 0666 gets under the process's umask, read without changing it
+// (the umask is process-wide, and other threads may be creating files).
+mode_t newFileMode();
+
+std::string folderOf(const std::string& path);
+std::string nameOf(const std::string& path);
+
+// A file created beside its final place (".NAME.XXXXXX" in the same folder), removed on
+// destruction unless it was renamed into place, and also when a signal stops the process (see
+// removeTemporaryFiles).
+class TemporaryFile {
+public:
+    // fd() is -1 and error() tells why when the folder refuses the file.
+    explicit TemporaryFile(const std::string& finalPath);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    int fd() const noexcept { return fd_; }
+    int error() const noexcept { return error_; }
+    const std::string& path() const noexcept { return path_; }
+
+    // Gives the file `mode`, or else the mode and group of the file it replaces (as editors
+    // that save through a temporary file do) or the usual mode of a new file; syncs, closes and
+    // renames it over finalPath, then syncs the folder. Returns 0, or the errno of the step that
+    // failed.
+    int replace(const std::string& finalPath, std::optional<mode_t> mode = std::nullopt);
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
+    std::string path_;
+    int slot_ = -1;
+};
+
+// A temporary folder (in $TMPDIR, else /tmp) holding one file, fileName, under the same removal
+// rules: both go on destruction and when a signal stops the process.
+class TemporaryFolder {
+public:
+    // path() is empty and error() tells why when it cannot be made.
+    TemporaryFolder(const std::string& prefix, const std::string& fileName);
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    const std::string& path() const noexcept { return path_; }
+    std::string filePath() const { return path_ + "/" + fileName_; }
+    int error() const noexcept { return error_; }
+    // Where it was to be made.
+    static std::string parent();
+
+private:
+    std::string path_;
+    std::string fileName_;
+    int error_ = 0;
+    int folderSlot_ = -1;
+    int fileSlot_ = -1;
+};
+
+// Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that no file the program
+// opens later takes the place of a standard stream (and gets its messages written into it).
+void openClosedStandardStreams() noexcept;
+
+// The process holds a password: it must not end up in a core dump.
+void forbidCoreDumps() noexcept;
+
+// Removes every temporary file and folder still registered. Async-signal-safe: it is what a
+// signal handler calls before the process dies of the signal.
+void removeTemporaryFiles() noexcept;
+
+} // namespace orv::sys

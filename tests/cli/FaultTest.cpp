@@ -1,0 +1,197 @@
+// The command where input is hostile or luck is bad: locks, odd names, odd output paths,
+// signals, closed streams.
+
+#include "cli/Process.h"
+#include "cli/ServerTools.h"
+#include "support/Files.h"
+#include "support/TestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+
+using namespace orv;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class CliFault : public ::testing::Test {
+protected:
+    void SetUp() override { ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1); }
+    void TearDown() override { ::unsetenv("TMPDIR"); }
+
+    test::TempDir config;
+    test::TempDir dir;
+};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST_F(CliFault, LockedTablesNeitherStallTheExportNorEndIt) {
+    test::recreateDatabase("fault_lock");
+    test::createTables("fault_lock", 5);
+    test::sql("CREATE VIEW fault_lock.t3v AS SELECT * FROM fault_lock.t3;");
+    test::TableLock lock("fault_lock", "t3");
+    const auto started = Clock::now();
+    test::Outcome run =
+        test::runExport(test::withLogin("fault_lock", {"--all", "-o", dir.file("r.txt")}));
+    // The table itself is described by the catalogue; its view, which must be prepared, waits
+    // a few seconds and is then reported, and the rest is written.
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(25));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(contains(run.err, "table `t3v`: ")) << run.err;
+    const std::string report = test::readFile(dir.file("r.txt"));
+    EXPECT_TRUE(contains(report, "Table Name : t3    Total Fields : 3\r\n"));
+    EXPECT_TRUE(contains(report, "Table Name : t3v    Total Fields : 0\r\n"));
+    EXPECT_TRUE(contains(report, "Table Name : t5    Total Fields : 3\r\n"));
+}
+
+TEST_F(CliFault, CtrlCEndsAtOnceBehindALockAndLeavesNoSpoolEvenTwice) {
+    test::recreateDatabase("fault_stop");
+    test::createTables("fault_stop", 3);
+    test::sql("CREATE VIEW fault_stop.t2v AS SELECT * FROM fault_stop.t2;");
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    std::optional<test::TableLock> lock(std::in_place, "fault_stop", "t2");
+    test::Process process(test::withLogin("fault_stop", {"--all"}));
+    ASSERT_TRUE(lock->waitForWaiter());
+    EXPECT_NE(dir.listing(), "");
+    const auto stopped = Clock::now();
+    ::kill(process.pid(), SIGINT);
+    ::kill(process.pid(), SIGINT);
+    test::Outcome run = process.finish();
+    EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(3));
+    EXPECT_EQ(run.signal, SIGINT);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(dir.listing(), "");
+}
+
+TEST_F(CliFault, NamesWithLineBreaksStayOneLineAndNoColumnIsLeftOut) {
+    test::recreateDatabase("fault_names");
+    std::string wide = "CREATE VIEW fault_names.wide AS SELECT 1 AS c0";
+    for (int c = 1; c < 32768; ++c)
+        wide += ", 1 AS c" + std::to_string(c);
+    test::sql("USE fault_names; CREATE TABLE `two\nlines` (`a\rb` int, `c\td` int);"
+              "CREATE TABLE hidden (a int, b int INVISIBLE, c char(2), d date INVISIBLE);" +
+              wide + ";");
+    test::Outcome list = test::runExport(test::withLogin("fault_names", {"--list"}));
+    EXPECT_EQ(list.out, "hidden\ntwo\\x0Alines\nwide\n");
+    test::Outcome run = test::runExport(test::withLogin("fault_names", {"--all"}));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "2) two\\x0Alines\r\n"));
+    EXPECT_TRUE(contains(run.out, "Table Name : two\\x0Alines    Total Fields : 2\r\n"));
+    EXPECT_TRUE(contains(run.out, " a\\x0Db                    Integer     \r\n c\\x09d"));
+    EXPECT_TRUE(contains(run.out, "Table Name : hidden    Total Fields : 4\r\n"));
+    EXPECT_TRUE(contains(run.out, " b                         Integer     \r\n c      "));
+    // Too wide for the server to describe in a result; the catalogue knows its columns.
+    EXPECT_TRUE(contains(run.out, "Table Name : wide    Total Fields : 32768\r\n"));
+    EXPECT_TRUE(contains(run.out, " c32767                    Integer     \r\n"));
+}
+
+TEST_F(CliFault, OutputPathsAreReplacedOnlyWhenTheyAreRegularFiles) {
+    test::recreateDatabase("fault_paths");
+    test::sql("USE fault_paths; CREATE TABLE t (id int);");
+    auto exportTo = [](const std::string& path) {
+        return test::runExport(test::withLogin("fault_paths", {"t", "-o", path}));
+    };
+
+    // Another spelling of standard output is written through, never replaced by a file.
+    test::Launch odd = test::withLogin("fault_paths", {"t", "-o", "/dev//stdout"});
+    odd.outputPath = dir.file("captured.txt");
+    EXPECT_EQ(test::runExport(odd).status, 0);
+    EXPECT_TRUE(contains(test::readFile(dir.file("captured.txt")), "Table Name : t    "));
+    struct stat info {};
+    ASSERT_EQ(::lstat("/dev/stdout", &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+
+    // A pipe nobody reads is an error at once.
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    const auto started = Clock::now();
+    test::Outcome piped = exportTo(dir.file("pipe"));
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(20));
+    EXPECT_EQ(piped.status, 2);
+    EXPECT_TRUE(contains(piped.err, "no program is reading from it")) << piped.err;
+
+    // A replaced report keeps its mode; a link stays a link to the new report.
+    test::writeFile(dir.file("private.txt"), "earlier");
+    ASSERT_EQ(::chmod(dir.file("private.txt").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("private.txt", dir.file("link.txt").c_str()), 0);
+    EXPECT_EQ(exportTo(dir.file("link.txt")).status, 0);
+    ASSERT_EQ(::lstat(dir.file("link.txt").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ASSERT_EQ(::stat(dir.file("private.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_TRUE(contains(test::readFile(dir.file("private.txt")), "Table Name : t    "));
+
+    // A writable report in a folder that refuses new files: the message says it is the folder.
+    ASSERT_EQ(::mkdir(dir.file("shut").c_str(), 0755), 0);
+    test::writeFile(dir.file("shut/r.txt"), "earlier");
+    ASSERT_EQ(::chmod(dir.file("shut").c_str(), 0555), 0);
+    test::Launch shut = test::withLogin("fault_paths", {"t", "-o", dir.file("shut/r.txt")});
+    shut.obeyPermissions = true;
+    test::Outcome refused = test::runExport(shut);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(contains(refused.err, "the folder " + dir.file("shut") + " does not allow new"))
+        << refused.err;
+    ::chmod(dir.file("shut").c_str(), 0755);
+}
+
+TEST_F(CliFault, AClosedStandardErrorIsNoFileAndNoCoreHoldsThePassword) {
+    test::recreateDatabase("fault_streams");
+    // The broken view fails while the report is being written, and its error goes to standard
+    // error, which must not be the report.
+    test::sql("USE fault_streams; CREATE TABLE t (id int); CREATE TABLE gone (id int);"
+              "CREATE VIEW broken AS SELECT * FROM gone; DROP TABLE gone;");
+    test::Launch closed = test::withLogin("fault_streams", {"--all", "-o", dir.file("r.txt")});
+    closed.errorClosed = true;
+    EXPECT_EQ(test::runExport(closed).status, 1);
+    EXPECT_FALSE(contains(test::readFile(dir.file("r.txt")), "orvendel-export"));
+
+    // Stopped by a signal that dumps core while it holds a password at the prompt.
+    rlimit previous{};
+    ::getrlimit(RLIMIT_CORE, &previous);
+    const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+    ASSERT_EQ(::setrlimit(RLIMIT_CORE, &unlimited), 0);
+    char* here = ::getcwd(nullptr, 0);
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    test::Launch asking{{"--server", "127.0.0.1", "--user", "someone", "--list"}};
+    asking.terminal = true;
+    test::Process process(asking);
+    ASSERT_TRUE(process.waitForTerminal("Password for someone@127.0.0.1: "));
+    process.typeOnTerminal("a secret");
+    ::kill(process.pid(), SIGQUIT);
+    test::Outcome run = process.finish();
+    EXPECT_EQ(::chdir(here), 0);
+    std::free(here);
+    ::setrlimit(RLIMIT_CORE, &previous);
+    EXPECT_EQ(run.signal, SIGQUIT);
+    EXPECT_FALSE(run.coreDumped);
+    EXPECT_EQ(dir.listing(), "r.txt");
+}
+
+// Shared hosting limits an account's logins: the table list and the report share one.
+TEST_F(CliFault, AnAccountOfOneLoginAnHourStillExports) {
+    test::recreateDatabase("fault_quota");
+    test::createTables("fault_quota", 70);
+    test::sql("DROP USER IF EXISTS 'quota'@'localhost', 'quota'@'127.0.0.1';"
+              "CREATE USER 'quota'@'localhost' IDENTIFIED BY 'pw' WITH MAX_CONNECTIONS_PER_HOUR 1;"
+              "CREATE USER 'quota'@'127.0.0.1' IDENTIFIED BY 'pw' WITH MAX_CONNECTIONS_PER_HOUR 1;"
+              "GRANT SELECT ON fault_quota.* TO 'quota'@'localhost';"
+              "GRANT SELECT ON fault_quota.* TO 'quota'@'127.0.0.1';");
+    test::Launch launch = test::withLogin("fault_quota", {"--all", "-o", dir.file("r.txt")});
+    launch.arguments[5] = "quota"; // the --user value
+    launch.input = "pw\n";
+    test::Outcome run = test::runExport(launch);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(
+        contains(test::readFile(dir.file("r.txt")), "Table Name : t70    Total Fields : 3"));
+}
