@@ -15,7 +15,7 @@ packages=(
   build-essential cmake pkg-config clang-format
   qt6-base-dev libgtest-dev
   unixodbc unixodbc-dev odbc-mariadb mariadb-server mariadb-client
-  fonts-liberation2 xvfb xauth imagemagick
+  fonts-liberation2 xvfb xauth imagemagick openssl
 )
 for arg; do
   case $arg in
