@@ -19,9 +19,13 @@ namespace {
 
 constexpr qsizetype titleLimit = 40;
 
-void paintButtonFace(QWidget& widget, const QColor& face) {
+// The button-face colour with the user's text colour for it, so captions stay readable under
+// dark schemes as well.
+void paintButtonFace(QWidget& widget, const QColor& face, const QColor& text) {
     QPalette palette = widget.palette();
     palette.setColor(widget.backgroundRole(), face);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+        palette.setColor(role, text);
     widget.setPalette(palette);
     widget.setAutoFillBackground(true);
 }
@@ -61,11 +65,12 @@ QColor buttonFaceColour() {
 
 void ApplyWindowColours(QWidget& window) {
     const QColor face = buttonFaceColour();
-    paintButtonFace(window, face);
+    const QColor text = QGuiApplication::palette().color(QPalette::ButtonText);
+    paintButtonFace(window, face, text);
     for (QWidget* control : window.findChildren<QWidget*>()) {
         if (qobject_cast<QRadioButton*>(control) || qobject_cast<QCheckBox*>(control) ||
             qobject_cast<QGroupBox*>(control) || qobject_cast<QLabel*>(control))
-            paintButtonFace(*control, face);
+            paintButtonFace(*control, face, text);
     }
 }
 

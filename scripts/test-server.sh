@@ -61,6 +61,9 @@ esac
 
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 sock="$dir/mysqld.sock"
+# Temporary tables of its own: files under the shared /tmp were seen removed under a running
+# server, failing its queries.
+mkdir "$dir/tmp"
 for attempt in 1 2 3 4 5; do
   port=$((20000 + RANDOM % 40000))
   port_free "$port" || continue
@@ -68,7 +71,8 @@ for attempt in 1 2 3 4 5; do
     --bind-address=127.0.0.1 \
     --socket="$sock" --pid-file="$dir/mysqld.pid" "${run_as[@]}" --log-error="$dir/error.log" \
     --skip-name-resolve --innodb-buffer-pool-size=64M --character-set-server=utf8mb4 \
-    --collation-server=utf8mb4_general_ci "${tls_options[@]}" >>"$dir/stderr.log" 2>&1 &
+    --collation-server=utf8mb4_general_ci --tmpdir="$dir/tmp" "${tls_options[@]}" \
+    >>"$dir/stderr.log" 2>&1 &
   pid=$!
   for _ in $(seq 1 300); do
     if mariadb-admin --no-defaults --socket="$sock" -uroot ping >/dev/null 2>&1; then break 2; fi

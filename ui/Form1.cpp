@@ -1,24 +1,26 @@
 #include "ui/Form1.h"
 
-#include "app/Background.h"
 #include "app/Constants.h"
 #include "app/ErrorReport.h"
 #include "db/Connection.h"
 #include "settings/Settings.h"
 #include "ui/Form2.h"
 #include "ui/MySQL.h"
-#include "ui/Program.h"
+#include "ui/Waits.h"
 #include "ui/Widgets.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScreen>
+
+#include <optional>
 
 namespace orv::ui {
 
@@ -37,8 +39,25 @@ QLineEdit* textBox(QWidget* frame, const QRect& geometry) {
     auto* box = new QLineEdit(frame);
     box->setGeometry(geometry);
     box->setFont(arial(9, true));
+    followUserPalette(*box);
     return box;
 }
+
+// The hourglass for as long as it lives, then the pointer as it was.
+class BusyPointer {
+public:
+    explicit BusyPointer(app::WindowPointer& pointer)
+        : pointer_(pointer), before_(pointer.state()) {
+        pointer_.setState(app::PointerBusy);
+    }
+    ~BusyPointer() { pointer_.setState(before_); }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+
+private:
+    app::WindowPointer& pointer_;
+    app::PointerState before_;
+};
 
 } // namespace
 
@@ -78,12 +97,13 @@ Form1::Form1(AppContext context)
     Label3 = label(Frame1, QStringLiteral("Database:"));
     Label3->setGeometry(inFrame(24, 131, 65, 17));
     Text4 = textBox(Frame1, inFrame(96, 128, 417, 23));
-    PushButton5 = pushButton(Frame1, QStringLiteral("Test Connection"));
+    PushButton5 = pushButton(Frame1, QStringLiteral("&Test Connection"));
     PushButton5->setGeometry(inFrame(24, 160, 240, 27));
-    PushButton4 = pushButton(Frame1, QStringLiteral("Help"));
+    PushButton4 = pushButton(Frame1, QStringLiteral("&Help"));
     PushButton4->setGeometry(inFrame(272, 160, 240, 27));
-    PushButton3 = pushButton(this, QStringLiteral("Next >"));
+    PushButton3 = pushButton(this, QStringLiteral("&Next >"));
     PushButton3->setGeometry(8, 210, 520, 27);
+    PushButton3->setDefault(true);
     for (QLabel* text : {Label1, Label2, Label3, Label4, Label9})
         text->setFont(arial(9, true));
 
@@ -97,6 +117,10 @@ Form1::Form1(AppContext context)
                                                         {Text3, settings::MyPassword},
                                                         {Text4, settings::MyDatabase},
                                                         {Text5, settings::MyPort}};
+    const std::pair<QLabel*, QLineEdit*> buddies[] = {
+        {Label2, Text1}, {Label9, Text5}, {Label1, Text2}, {Label4, Text3}, {Label3, Text4}};
+    for (const auto& [caption, box] : buddies)
+        caption->setBuddy(box);
     for (const auto& [box, key] : boxes) {
         const QString name = QString::fromUtf8(key);
         // A failed write is not reported: the value stays in the box and is written again
@@ -104,17 +128,22 @@ Form1::Form1(AppContext context)
         connect(box, &QLineEdit::textChanged, this,
                 [name](const QString& text) { settings::WriteSetting(name, text); });
         box->installEventFilter(this);
+        connect(box, &QLineEdit::returnPressed, PushButton3, &QPushButton::click);
     }
 
-    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
-    connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
-    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connectClick(PushButton3, this, &Form1::PushButton3_Click);
+    connectClick(PushButton4, this, &Form1::PushButton4_Click);
+    connectClick(PushButton5, this, &Form1::PushButton5_Click);
 
     for (QWidget* control :
          std::initializer_list<QWidget*>{this, Frame1, Text1, Text2, Text3, Text4})
         app::trackMouse(*control, pointer_, app::PointerDefault);
     for (QWidget* button : {PushButton3, PushButton4, PushButton5})
         app::trackMouse(*button, pointer_, app::PointerCustom);
+
+    // Centred whenever it is first shown, by start-up or by "< Back".
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 Form1::~Form1() = default;
@@ -123,6 +152,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusIn)
         if (auto* box = qobject_cast<QLineEdit*>(watched))
             box->selectAll();
+    // Alt with a letter is meant for a button; one without a button must not type the letter
+    // into the field (and the settings). Ctrl+Alt is AltGr on some keyboards.
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers().testFlag(Qt::AltModifier) &&
+            !key->modifiers().testFlag(Qt::ControlModifier) && !key->text().isEmpty())
+            return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -163,30 +200,47 @@ void Form1::Form_Load() {
         return !Text1->text().isEmpty() && !Text2->text().isEmpty() && !Text3->text().isEmpty() &&
                !Text4->text().isEmpty();
     });
-    if (complete && trap.holds(140, [&] {
-            const db::Login stored = login();
-            return app::runWithoutFreezing([stored] { return db::TestMySQLConnection(stored); });
-        }))
-        trap.run(142, [&] { PushButton3_Click(); });
-    if (!movedOn_) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
-        show();
-        Text1->setFocus(Qt::OtherFocusReason);
+    {
+        const Waits::Working working(waits());
+        // A test that takes a while shows the login window meanwhile, with the hourglass.
+        std::optional<BusyPointer> busy;
+        const auto showWaiting = [this, &busy] {
+            showLoginWindow();
+            busy.emplace(pointer_);
+        };
+        if (complete &&
+            trap.holds(140,
+                       [&] {
+                           const db::Login stored = login();
+                           return waits().run([stored] { return db::TestMySQLConnection(stored); },
+                                              showWaiting);
+                       }) &&
+            !waits().ending())
+            trap.run(142, [&] { PushButton3_Click(); });
     }
+    if (!movedOn_ && !waits().ending())
+        showLoginWindow();
+}
+
+void Form1::showLoginWindow() {
+    show();
+    Text1->setFocus(Qt::OtherFocusReason);
 }
 
 void Form1::PushButton3_Click() {
+    const Waits::Working working(waits());
+    const BusyPointer busy(pointer_);
     app::ErrorTrap trap(context_.dialogs, this, location("PushButton3_Click"));
     if (!trap.holds(100,
                     [&] {
                         const db::Login current = login();
-                        return app::runWithoutFreezing(
-                            [current] { return db::TestMySQLConnection(current); });
+                        return waits().run([current] { return db::TestMySQLConnection(current); });
                     }) ||
-        programEnding())
+        waits().ending())
         return;
     trap.run(102, [&] { AddMySQLToList1(*form2().List1, login(), context_.dialogs); });
+    if (waits().ending())
+        return;
     trap.run(104, [&] { form2().show(); });
     trap.run(106, [&] {
         hide();
@@ -211,6 +265,7 @@ void Form1::PushButton4_Click() {
 }
 
 void Form1::PushButton5_Click() {
+    const Waits::Working working(waits());
     app::ErrorTrap trap(context_.dialogs, this, location("PushButton5_Click"));
     std::unique_ptr<db::Connection> connection;
     if (!trap.run(100, [&] { connection = std::make_unique<db::Connection>(); }))
@@ -220,12 +275,14 @@ void Form1::PushButton5_Click() {
     QString cause;
     try {
         const db::Login current = login();
-        app::runWithoutFreezing([&connection, &current] { connection->open(current); });
+        waits().run([&connection, &current] { connection->open(current); });
         connected = true;
     } catch (const std::exception& e) {
         // Every cause ends in the same advice; the driver's own words are the details.
         cause = QString::fromUtf8(e.what());
     }
+    if (waits().ending())
+        return;
     context_.dialogs.message(
         this,
         connected ? QStringLiteral("Connection successful.")
@@ -238,7 +295,7 @@ void Form1::PushButton5_Click() {
 
 void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
-    endProgram();
+    waits().endProgram();
 }
 
 } // namespace orv::ui

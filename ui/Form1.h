@@ -36,7 +36,6 @@ public:
     Form2& form2();
     bool hasForm2() const noexcept { return form2_ != nullptr; }
     app::WindowPointer& pointer() { return pointer_; }
-    app::SkinFramework& skin() { return SkinFramework1; }
 
     QGroupBox* Frame1;
     QLabel* Label1;
@@ -58,6 +57,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void showLoginWindow();
+
     AppContext context_;
     app::SkinFramework SkinFramework1;
     app::WindowPointer pointer_;

@@ -4,7 +4,7 @@
 #include "app/ErrorReport.h"
 #include "ui/Form1.h"
 #include "ui/GenerateStructure.h"
-#include "ui/Program.h"
+#include "ui/Waits.h"
 #include "ui/Widgets.h"
 
 #include <QCloseEvent>
@@ -45,16 +45,16 @@ Form2::Form2(AppContext context, Form1& form1)
     List1 = new QListWidget(Frame1);
     List1->setGeometry(twips(240, 300, 5160, 1410));
     List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    followUserPalette(*List1);
     List1->setToolTip(QStringLiteral("Hold CTRL+Click to select multiple tables"));
-    List1->setUniformItemSizes(true);
 
-    PushButton8 = pushButton(Frame1, QStringLiteral("Select All"));
+    PushButton8 = pushButton(Frame1, QStringLiteral("&Select All"));
     PushButton8->setGeometry(twips(240, 1810, 2565, 405));
-    PushButton9 = pushButton(Frame1, QStringLiteral("Deselect All"));
+    PushButton9 = pushButton(Frame1, QStringLiteral("&Deselect All"));
     PushButton9->setGeometry(twips(2880, 1810, 2520, 405));
-    PushButton2 = pushButton(this, QStringLiteral("< Back"));
+    PushButton2 = pushButton(this, QStringLiteral("< &Back"));
     PushButton2->setGeometry(twips(120, 2640, 2775, 405));
-    PushButton5 = pushButton(this, QStringLiteral("Save Results"));
+    PushButton5 = pushButton(this, QStringLiteral("Save &Results"));
     PushButton5->setGeometry(twips(3000, 2640, 2760, 405));
 
     QWidget* order[] = {List1, PushButton8, PushButton9, PushButton2, PushButton5};
@@ -62,10 +62,10 @@ Form2::Form2(AppContext context, Form1& form1)
         setTabOrder(order[i - 1], order[i]);
     setFocusProxy(List1);
 
-    connect(PushButton2, &QPushButton::clicked, this, &Form2::PushButton2_Click);
-    connect(PushButton5, &QPushButton::clicked, this, &Form2::PushButton5_Click);
-    connect(PushButton8, &QPushButton::clicked, this, &Form2::PushButton8_Click);
-    connect(PushButton9, &QPushButton::clicked, this, &Form2::PushButton9_Click);
+    connectClick(PushButton2, this, &Form2::PushButton2_Click);
+    connectClick(PushButton5, this, &Form2::PushButton5_Click);
+    connectClick(PushButton8, this, &Form2::PushButton8_Click);
+    connectClick(PushButton9, this, &Form2::PushButton9_Click);
 
     for (QWidget* control : std::initializer_list<QWidget*>{this, Frame1, List1})
         app::trackMouse(*control, pointer_, app::PointerDefault);
@@ -113,9 +113,6 @@ void Form2::PushButton9_Click() {
 }
 
 void Form2::PushButton5_Click() {
-    // The file of a running export must not be disturbed by a second one.
-    if (exportRunning())
-        return;
     app::ErrorTrap trap(context_.dialogs, this, location("PushButton5_Click"));
     if (trap.holds(100, [&] { return List1->currentRow() == -1; })) {
         trap.run(124, [&] {
@@ -152,7 +149,7 @@ void Form2::PushButton5_Click() {
 
 void Form2::closeEvent(QCloseEvent* event) {
     event->accept();
-    endProgram();
+    waits().endProgram();
 }
 
 } // namespace orv::ui

@@ -1,45 +1,32 @@
 #include "ui/GenerateStructure.h"
 
-#include "app/Background.h"
 #include "app/ErrorReport.h"
 #include "report/StructureExport.h"
-#include "ui/Program.h"
+#include "ui/Waits.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QListWidget>
 
 namespace orv::ui {
 
 namespace {
-bool running = false;
-
-// Lets the windows repaint; false once the program is being closed, which abandons the export.
-bool yield() {
-    QCoreApplication::processEvents();
-    return !programEnding();
-}
-
-// Marks the export as running and the window as busy for as long as it lives.
-class RunningExport {
+// Marks the window as busy for as long as it lives.
+class BusyWindow {
 public:
-    explicit RunningExport(const std::function<void(bool)>& setBusy) : setBusy_(setBusy) {
-        running = true;
+    explicit BusyWindow(const std::function<void(bool)>& setBusy) : setBusy_(setBusy) {
         setBusy_(true);
     }
-    ~RunningExport() {
-        setBusy_(false);
-        running = false;
-    }
-    RunningExport(const RunningExport&) = delete;
-    RunningExport& operator=(const RunningExport&) = delete;
+    ~BusyWindow() { setBusy_(false); }
+    BusyWindow(const BusyWindow&) = delete;
+    BusyWindow& operator=(const BusyWindow&) = delete;
 
 private:
     const std::function<void(bool)>& setBusy_;
 };
 
 // The desktop's side of an export: each step under the error trap at its source line, the
-// steps that may wait run off the window thread, and the windows repaint between rows.
+// steps that may wait (creating the file, a pipe among them, and the server's answers) run off
+// the window thread, and the windows repaint between rows. Closing a window abandons it.
 class WindowExportStatus : public report::ExportStatus {
 public:
     explicit WindowExportStatus(app::ErrorTrap& trap) : trap_(trap) {}
@@ -48,7 +35,7 @@ public:
               const std::function<void()>& work) override {
         return trap_.run(lineOf(step), [&] {
             if (waits)
-                app::runWithoutFreezing(work);
+                ui::waits().run(work);
             else
                 work();
         });
@@ -56,7 +43,7 @@ public:
     void unreadable(const std::string&, const Error& error) override {
         trap_.report(lineOf(report::ExportStep::readTable), std::make_exception_ptr(error));
     }
-    bool goOn() override { return yield(); }
+    bool goOn() override { return ui::waits().yield(); }
 
 private:
     static int lineOf(report::ExportStep step) {
@@ -85,14 +72,12 @@ private:
 };
 } // namespace
 
-bool exportRunning() noexcept {
-    return running;
-}
-
 bool GenerateStructure(const QListWidget& list, const db::Login& login, const QString& fileName,
                        app::Dialogs& dialogs, const std::function<void(bool)>& setBusy) {
-    if (running)
+    // The file of a running export must not be disturbed by a second one.
+    if (waits().busy())
         return false;
+    const Waits::Working working(waits());
     app::ErrorTrap trap(dialogs, list.window(), app::errorLocation("Form2", "GenerateStructure"));
 
     // The names are taken once: the list may change while the export yields to events.
@@ -110,11 +95,11 @@ bool GenerateStructure(const QListWidget& list, const db::Login& login, const QS
     report::StructureExport job(login, std::move(tables),
                                 QFile::encodeName(fileName).toStdString());
     {
-        RunningExport busy(setBusy);
+        BusyWindow busy(setBusy);
         WindowExportStatus status(trap);
         ok = job.run(status);
     }
-    if (ok)
+    if (ok && !waits().ending())
         dialogs.message(list.window(),
                         QString::fromStdString(
                             report::closingMessage(job.unreadableTables(), job.tableCount())),

@@ -13,11 +13,9 @@ namespace orv::ui {
 
 // Writes the structure report of the tables selected in the list to the file, reporting
 // failures with the error report, and tells the user how it went. setBusy(true) and
-// setBusy(false) bracket the work. Returns false without doing anything when an export is
-// already running.
+// setBusy(false) bracket the work. Returns false without doing anything when other work is
+// running.
 bool GenerateStructure(const QListWidget& list, const db::Login& login, const QString& fileName,
                        app::Dialogs& dialogs, const std::function<void(bool)>& setBusy);
-
-bool exportRunning() noexcept;
 
 } // namespace orv::ui

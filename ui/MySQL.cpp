@@ -4,8 +4,8 @@
 #include "db/Catalogue.h"
 #include "db/Connection.h"
 #include "db/Error.h"
+#include "ui/Waits.h"
 
-#include <QCoreApplication>
 #include <QListWidget>
 
 #include <memory>
@@ -14,6 +14,7 @@
 namespace orv::ui {
 
 void AddMySQLToList1(QListWidget& list, const db::Login& login, app::Dialogs& dialogs) {
+    const Waits::Working working(waits());
     app::ErrorTrap trap(dialogs, list.window(), app::errorLocation("MySQL", "AddMySQLToList1"));
     std::unique_ptr<db::Connection> connection;
     // The rows of "SHOW TABLES;", read whole as a client-side cursor does; empty while closed.
@@ -31,20 +32,29 @@ void AddMySQLToList1(QListWidget& list, const db::Login& login, app::Dialogs& di
     };
 
     trap.run(100, [&] { connection = std::make_unique<db::Connection>(); });
-    trap.run(106, [&] { needConnection().open(login); });
+    trap.run(106, [&] { waits().run([&] { needConnection().open(login); }); });
     trap.run(108, [&] { list.clear(); });
-    trap.run(110, [&] { rows = needConnection().firstColumn(db::showTablesQuery); });
+    trap.run(110, [&] {
+        rows = waits().run([&] { return needConnection().firstColumn(db::showTablesQuery); });
+    });
     size_t count = 0;
     trap.run(112, [&] { count = openRows().size(); });
     for (size_t pass = 1; pass <= count; ++pass) {
-        trap.run(114, [] { QCoreApplication::processEvents(); });
+        bool goOn = true;
+        trap.run(114, [&goOn] { goOn = waits().yield(); });
+        if (!goOn)
+            break;
         std::string name;
         bool listed = trap.holds(116, [&] {
             name = openRows().at(row);
             return db::isListedTable(name);
         });
         if (listed)
-            trap.run(118, [&] { list.addItem(QString::fromUtf8(name)); });
+            trap.run(118, [&] {
+                // A name wider than the list can still be read whole.
+                auto* item = new QListWidgetItem(QString::fromUtf8(name), &list);
+                item->setToolTip(item->text());
+            });
         trap.run(120, [&] { ++row; });
     }
     trap.run(124, [&] {

@@ -1,5 +1,6 @@
 #include "ui/Widgets.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
@@ -19,8 +20,18 @@ void paintWhite(QWidget& widget) {
     QPalette palette = widget.palette();
     palette.setColor(QPalette::Window, Qt::white);
     palette.setColor(QPalette::Button, Qt::white);
+    // The text that goes with white, whatever the user's scheme: some styles draw frame
+    // captions in the text-box colour.
+    for (QPalette::ColorRole text : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+        palette.setColor(text, Qt::black);
     widget.setPalette(palette);
     widget.setAutoFillBackground(true);
+}
+
+void followUserPalette(QWidget& widget) {
+    QPalette palette = QApplication::palette(&widget);
+    palette.setResolveMask(~QPalette::ResolveMask(0));
+    widget.setPalette(palette);
 }
 
 QPushButton* pushButton(QWidget* parent, const QString& caption) {

@@ -3,6 +3,7 @@
 #include "support/Files.h"
 #include "support/TestServer.h"
 #include "ui/GenerateStructure.h"
+#include "ui/Waits.h"
 
 #include <QListWidget>
 #include <QTimer>
@@ -158,7 +159,7 @@ TEST_F(Export, TheListMayChangeButASecondExportCannotStart) {
     });
     EXPECT_TRUE(run(dir.file("first.txt"), test::serverLogin("rep_busy")));
     EXPECT_FALSE(secondStarted);
-    EXPECT_FALSE(ui::exportRunning());
+    EXPECT_FALSE(ui::waits().busy());
     EXPECT_EQ(dialogs.texts(), QStringList{"Done."});
     const std::string text = test::readFile(dir.file("first.txt"));
     EXPECT_NE(text.find("1) one\r\n2) two\r\n"), std::string::npos);

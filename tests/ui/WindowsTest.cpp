@@ -3,21 +3,37 @@
 #include "support/FakeDialogs.h"
 #include "support/Files.h"
 #include "support/TestServer.h"
+#include "sys/Files.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
+#include "ui/Waits.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <optional>
+#include <thread>
+#include <tuple>
+
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orv;
 
@@ -30,6 +46,7 @@ const QString failureText =
 class Windows : public ::testing::Test {
 protected:
     void SetUp() override {
+        ui::waits().reset();
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.path()));
         // Tests run side by side: each has a database of its own.
         shop =
@@ -48,6 +65,14 @@ protected:
         settings::WriteSetting(settings::MyPassword, QString::fromStdString(login.password));
         settings::WriteSetting(settings::MyDatabase, QString::fromStdString(login.database));
         settings::WriteSetting(settings::MyPort, QString::fromStdString(login.port));
+    }
+
+    static void typeLogin(ui::Form1& form, const db::Login& login) {
+        form.Text1->setText(QString::fromStdString(login.server));
+        form.Text2->setText(QString::fromStdString(login.user));
+        form.Text3->setText(QString::fromStdString(login.password));
+        form.Text4->setText(QString::fromStdString(login.database));
+        form.Text5->setText(QString::fromStdString(login.port));
     }
 
     ui::Form1& start() {
@@ -257,8 +282,31 @@ TEST_F(Windows, DesignedSizesCaptionsAndOrder) {
               "Which table do you want to export table structure as a text file?");
     EXPECT_EQ(form2.List1->toolTip(), "Hold CTRL+Click to select multiple tables");
     EXPECT_EQ(form2.List1->selectionMode(), QAbstractItemView::ExtendedSelection);
-    EXPECT_EQ(form2.PushButton5->text(), "Save Results");
     EXPECT_FALSE(form2.PushButton5->isDefault());
+    EXPECT_TRUE(form.PushButton3->isDefault());
+
+    // Each caption reads as designed, with one letter underlined for Alt.
+    const std::tuple<QPushButton*, QString, Qt::Key> buttons[] = {
+        {form.PushButton3, "Next >", Qt::Key_N},
+        {form.PushButton5, "Test Connection", Qt::Key_T},
+        {form.PushButton4, "Help", Qt::Key_H},
+        {form2.PushButton8, "Select All", Qt::Key_S},
+        {form2.PushButton9, "Deselect All", Qt::Key_D},
+        {form2.PushButton2, "< Back", Qt::Key_B},
+        {form2.PushButton5, "Save Results", Qt::Key_R}};
+    for (const auto& [button, caption, key] : buttons) {
+        EXPECT_EQ(QString(button->text()).remove('&'), caption);
+        EXPECT_EQ(QKeySequence::mnemonic(button->text()), QKeySequence(Qt::ALT | key))
+            << caption.toStdString();
+    }
+    // Assistive technology names each box by its label.
+    const std::pair<QLineEdit*, QString> named[] = {{form.Text1, "Server:"},
+                                                    {form.Text5, "Port:"},
+                                                    {form.Text2, "Username:"},
+                                                    {form.Text3, "Password:"},
+                                                    {form.Text4, "Database:"}};
+    for (const auto& [box, name] : named)
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(box)->text(QAccessible::Name), name);
 }
 
 TEST_F(Windows, TheVendorPageOpensOnlyOnASeven) {
@@ -344,11 +392,68 @@ TEST_F(Windows, BackAndNextRefillTheList) {
     form2.PushButton2->click();
     EXPECT_TRUE(form1->isVisible());
     EXPECT_FALSE(form2.isVisible());
+    // Shown for the first time here, since the stored login worked: centred all the same.
+    const QPoint offCentre =
+        form1->geometry().center() - QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 4); // the window frame
     test::sql("USE " + shop + "; CREATE TABLE invoices (id int);");
     form1->PushButton3->click();
     EXPECT_TRUE(form2.isVisible());
     EXPECT_EQ(items(*form2.List1), (QStringList{"customers", "invoices", "orders", "products"}));
     EXPECT_EQ(selectedCount(*form2.List1), 1);
+}
+
+// Saving to a pipe that nobody reads says so at once, and the window goes on meanwhile.
+TEST_F(Windows, SavingToAPipeWithoutAReaderFailsClearly) {
+    ui::Form2& form2 = tableList();
+    const std::string pipe = files.file("pipe.txt");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    dialogs.fileNames.push_back(QString::fromStdString(pipe));
+    dialogs.answers.push_back(true);
+    // Should the export wait for a reader after all, one comes after a while, so that the test
+    // ends and says what happened.
+    std::promise<void> saved;
+    bool readerCame = false;
+    std::thread rescue([&, done = saved.get_future()] {
+        if (done.wait_for(std::chrono::seconds(3)) == std::future_status::timeout) {
+            const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            readerCame = reader >= 0;
+            if (readerCame)
+                ::close(reader);
+        }
+    });
+    form2.PushButton5->click();
+    saved.set_value();
+    rescue.join();
+    EXPECT_FALSE(readerCame);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].title, "Application Error");
+    EXPECT_TRUE(dialogs.messages[0].text.contains("no program is reading from it"))
+        << dialogs.messages[0].text.toStdString();
+    EXPECT_EQ(files.listing(), "pipe.txt");
+    EXPECT_EQ(form2.pointer().state(), app::PointerDefault);
+}
+
+// Clicks that arrive while work runs, as clicks held back during the connection test arrive at
+// the listing's first yield, run no handler inside another: each table is listed once.
+TEST_F(Windows, ClicksWhileWorkRunsAreRefused) {
+    ui::Form1& form = start();
+    typeLogin(form, test::serverLogin(shop));
+    ui::Form2& form2 = form.form2();
+    QTimer::singleShot(0, &form, [&] { form.PushButton5->click(); });
+    bool clickedWhileListing = false;
+    QObject::connect(form2.List1->model(), &QAbstractItemModel::rowsInserted, &form2, [&] {
+        if (!std::exchange(clickedWhileListing, true))
+            QTimer::singleShot(0, &form, [&] {
+                QTest::mouseClick(form.PushButton3, Qt::LeftButton);
+                QTest::mouseDClick(form.PushButton3, Qt::LeftButton);
+            });
+    });
+    form.PushButton3->click();
+    EXPECT_TRUE(clickedWhileListing);
+    EXPECT_EQ(items(*form2.List1), (QStringList{"customers", "orders", "products"}));
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(form2.isVisible());
 }
 
 TEST_F(Windows, ASecondSaveWhileAnExportRunsIsIgnored) {
@@ -382,4 +487,213 @@ TEST_F(Windows, ClosingAWindowDuringAnExportEndsItWithoutAFile) {
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(test::readFile(files.file("report.txt")), "earlier report");
     EXPECT_EQ(files.listing(), "report.txt");
+}
+
+TEST_F(Windows, AStoredLoginThatTakesLongShowsTheLoginWindowMeanwhile) {
+    std::optional<test::SilentListener> silent(std::in_place);
+    db::Login login = test::serverLogin(shop);
+    login.port = std::to_string(silent->port());
+    store(login);
+    QElapsedTimer clock;
+    qint64 shownAfter = -1;
+    int pointerWhenShown = -1;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (shownAfter < 0 && form1 && form1->isVisible()) {
+            shownAfter = clock.elapsed();
+            pointerWhenShown = form1->pointer().state();
+        }
+        // The listener goes away, so the test of the login fails at once.
+        if (shownAfter >= 0 || clock.elapsed() > 1000)
+            silent.reset();
+    });
+    watch.start(20);
+    clock.start();
+    start();
+    EXPECT_GE(shownAfter, 0);
+    EXPECT_LE(shownAfter, 1000);
+    EXPECT_EQ(pointerWhenShown, app::PointerBusy);
+    EXPECT_TRUE(form1->isVisible());
+    EXPECT_EQ(form1->Text5->text(), QString::fromStdString(login.port));
+    EXPECT_EQ(form1->pointer().state(), app::PointerDefault);
+    EXPECT_FALSE(form1->hasForm2());
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(Windows, EnterAndAltNRunNextAndAltLettersNeverTypeIntoAField) {
+    ui::Form1& form = start();
+    const db::Login login = test::serverLogin(shop);
+    typeLogin(form, login);
+    const QString server = QString::fromStdString(login.server);
+    form.Text1->setFocus();
+    QTest::keyClick(form.Text1, Qt::Key_X, Qt::AltModifier); // no button answers Alt+X
+    QTest::keyClick(form.Text1, Qt::Key_N, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.hasForm2() && form.form2().isVisible(); }));
+    EXPECT_EQ(form.Text1->text(), server);
+    EXPECT_EQ(settings::ReadSetting(settings::MyServer), server);
+
+    form.form2().PushButton2->click();
+    form.Text3->setFocus();
+    QTest::keyClick(form.Text3, Qt::Key_Return);
+    EXPECT_TRUE(form.form2().isVisible());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+namespace {
+
+// From here on this process cannot start a thread, as a user at the limit of RLIMIT_NPROC.
+// Root is not held to the limit, so root becomes nobody first.
+void refuseNewThreads() {
+    constexpr uid_t nobody = 65534;
+    if (::getuid() == 0 && (::setgid(nobody) != 0 || ::setuid(nobody) != 0))
+        std::_Exit(EXIT_FAILURE);
+    const rlimit one{1, 1};
+    if (::setrlimit(RLIMIT_NPROC, &one) != 0)
+        std::_Exit(EXIT_FAILURE);
+}
+
+} // namespace
+
+// A resource limit that refuses new threads keeps the windows from repainting during the
+// waits; it never ends the program.
+TEST_F(Windows, WorkRunsOnTheWindowThreadWhenNoThreadCanStart) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ui::Form1& form = start();
+    typeLogin(form, test::serverLogin(shop));
+    // Qt paints with helper threads of its own and hangs when it cannot start them; here they
+    // are started before the limit, as in a program that has painted its windows once.
+    form.form2().grab();
+    EXPECT_EXIT(
+        {
+            refuseNewThreads();
+            form.PushButton5->click();
+            form.PushButton3->click();
+            const bool worked = dialogs.texts() == QStringList{"Connection successful."} &&
+                                form.form2().isVisible() && form.form2().List1->count() == 3;
+            // Straight out: the leak check at exit would need a thread of its own.
+            std::_Exit(worked ? EXIT_SUCCESS : 3);
+        },
+        ::testing::ExitedWithCode(EXIT_SUCCESS), "");
+}
+
+// Work that never finishes, such as opening a pipe nobody reads, does not keep a closed
+// program alive, nor does a half-written report outlive it.
+TEST(Waits, ClosingEndsTheProgramEvenWhenTheWorkNeverFinishes) {
+    // The process forks where it stands, so the folder is the same on both sides.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    test::TempDir folder;
+    const std::string pipe = folder.file("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EXIT(
+        {
+            const sys::TemporaryFile report(folder.file("report.txt"));
+            QTimer::singleShot(100, [] { ui::waits().endProgram(); });
+            ui::waits().run([&pipe] { return ::open(pipe.c_str(), O_WRONLY | O_CLOEXEC); });
+            std::_Exit(3);
+        },
+        ::testing::ExitedWithCode(EXIT_FAILURE), "");
+    EXPECT_EQ(folder.listing(), "pipe");
+}
+
+namespace {
+
+// A dark scheme as desktop themes give it: light text on dark grey.
+QPalette darkScheme() {
+    QPalette dark(QColor(53, 53, 53), QColor(53, 53, 53));
+    for (QPalette::ColorRole text : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+        dark.setColor(text, QColor(235, 235, 235));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    return dark;
+}
+
+// The spread of grey levels in an area of a control as shown: text that can be read stands
+// out from its background.
+int contrastIn(QWidget& control, const QRect& area) {
+    const QImage image = control.grab().toImage();
+    int darkest = 255;
+    int lightest = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const int grey = qGray(image.pixel(x, y));
+            darkest = std::min(darkest, grey);
+            lightest = std::max(lightest, grey);
+        }
+    return lightest - darkest;
+}
+
+} // namespace
+
+TEST_F(Windows, CaptionsStayReadableUnderADarkScheme) {
+    const QPalette previous = QGuiApplication::palette();
+    QGuiApplication::setPalette(darkScheme());
+    ui::Form2& form2 = tableList();
+    form1->show();
+    constexpr int readable = 128;
+    for (QLabel* label :
+         {form1->Label1, form1->Label2, form1->Label3, form1->Label4, form1->Label9})
+        EXPECT_GT(contrastIn(*label, label->rect()), readable) << label->text().toStdString();
+    for (QPushButton* button :
+         {form1->PushButton3, form1->PushButton4, form1->PushButton5, form2.PushButton2,
+          form2.PushButton5, form2.PushButton8, form2.PushButton9})
+        EXPECT_GT(contrastIn(*button, button->rect().adjusted(4, 4, -4, -4)), readable)
+            << button->text().toStdString();
+    for (QGroupBox* frame : {form1->Frame1, form2.Frame1})
+        EXPECT_GT(contrastIn(*frame, {12, 1, 60, frame->fontMetrics().height() - 2}), readable)
+            << frame->title().toStdString();
+    // The boxes and the list keep the scheme.
+    EXPECT_EQ(form1->Text1->palette().color(QPalette::Base), QColor(30, 30, 30));
+    EXPECT_EQ(form2.List1->palette().color(QPalette::Text), QColor(235, 235, 235));
+    QGuiApplication::setPalette(previous);
+}
+
+TEST_F(Windows, ALongTableNameCanBeReadWhole) {
+    const QString name = "order_lines_kept_for_the_yearly_audit_of_every_warehouse_in_euro";
+    ASSERT_EQ(name.size(), 64);
+    test::sql("USE " + shop + "; CREATE TABLE `" + name.toStdString() + "` (id int);");
+    QListWidget& list = *tableList().List1;
+    const QList<QListWidgetItem*> found = list.findItems(name, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_GT(list.horizontalScrollBar()->maximum(), 0);
+    EXPECT_GE(list.visualItemRect(found[0]).width(), list.fontMetrics().horizontalAdvance(name));
+
+    const auto tipAt = [&list](QPoint point) {
+        QHelpEvent help(QEvent::ToolTip, point, list.viewport()->mapToGlobal(point));
+        QApplication::sendEvent(list.viewport(), &help);
+        return QToolTip::text();
+    };
+    EXPECT_EQ(tipAt(list.visualItemRect(found[0]).center()), name);
+    EXPECT_EQ(tipAt({5, list.viewport()->height() - 3}),
+              "Hold CTRL+Click to select multiple tables");
+}
+
+// Without a display the program says so in one line; asked for help or its version it answers
+// with or without one.
+TEST(Program, HelpAndVersionWithoutADisplay) {
+    const auto run = [](const QStringList& arguments) {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(name);
+        program.setProcessEnvironment(environment);
+        program.start(ORVENDEL_BINARY, arguments);
+        EXPECT_TRUE(program.waitForFinished(10000));
+        return std::tuple(program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()),
+                          QString::fromUtf8(program.readAllStandardError()));
+    };
+    const auto [versionStatus, version, versionErrors] = run({"--version"});
+    EXPECT_EQ(versionStatus, 0);
+    EXPECT_TRUE(version.startsWith("orvendel (Orvendel) " ORVENDEL_VERSION "\n"))
+        << version.toStdString();
+    EXPECT_TRUE(version.contains("orvendel-export")) << version.toStdString();
+    EXPECT_EQ(versionErrors, "");
+    const auto [helpStatus, help, helpErrors] = run({"--help"});
+    EXPECT_EQ(helpStatus, 0);
+    EXPECT_TRUE(help.startsWith("Usage: orvendel [--help] [--version]\n")) << help.toStdString();
+    EXPECT_TRUE(help.contains("orvendel-export")) << help.toStdString();
+    const auto [status, out, errors] = run({});
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(errors.count('\n'), 1) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("orvendel-export")) << errors.toStdString();
 }
