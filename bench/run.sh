@@ -14,8 +14,11 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/setup.sh" --programs >/dev/null
+cmake -S "$here" -B "$here/build" -DORVENDEL_BENCHMARKS=ON >/dev/null
 cmake --build "$here/build" --target orvendel-delay-proxy orvendel-list-bench >/dev/null
 if ! command -v /usr/bin/time >/dev/null; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends time >/dev/null
+  if [ "$(id -u)" -eq 0 ]; then sudo=; else sudo=sudo; fi
+  $sudo env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends time >/dev/null
 fi
 exec "$here/scripts/test-server.sh" "$here/bench/session.sh"

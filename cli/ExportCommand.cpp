@@ -440,7 +440,7 @@ Exit status:
 }
 
 std::string versionText() {
-    return std::string(commandName) + " (Orvendel) " ORVENDEL_VERSION "\n";
+    return std::string(commandName) + " (Orvendel) " ORVENDEL_VERSION "\nLicense: MIT\n";
 }
 
 int run(const std::vector<std::string>& arguments, const Console& console) {

@@ -25,7 +25,16 @@ stop() {
 trap stop EXIT
 trap 'exit 130' INT TERM
 
-mariadb-install-db --no-defaults --datadir="$dir/data" --user=root \
+# mariadbd lives in /usr/sbin, which is not on an ordinary user's PATH.
+server=$(PATH=$PATH:/usr/sbin command -v mariadbd) || { echo "mariadbd not found" >&2; exit 1; }
+# The server runs as the calling user; mariadbd refuses to run as root unless told so.
+run_as=()
+[ "$(id -u)" -ne 0 ] || run_as=(--user=root)
+# A temporary folder of its own: under the shared /tmp, servers set up at the same time
+# crashed now and then (signal 11 in mariadb-install-db, about one run in seven with three at
+# once), and files were seen removed under a running server, failing its queries.
+mkdir "$dir/tmp"
+mariadb-install-db --no-defaults --datadir="$dir/data" --tmpdir="$dir/tmp" "${run_as[@]}" \
   --auth-root-authentication-method=normal --skip-test-db >"$dir/install.log" 2>&1 \
   || { cat "$dir/install.log" >&2; exit 1; }
 
@@ -53,14 +62,11 @@ esac
 
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 sock="$dir/mysqld.sock"
-# Temporary tables of its own: files under the shared /tmp were seen removed under a running
-# server, failing its queries.
-mkdir "$dir/tmp"
 for attempt in 1 2 3 4 5; do
   port=$((20000 + RANDOM % 40000))
   port_free "$port" || continue
-  mariadbd --no-defaults --datadir="$dir/data" --port="$port" --bind-address=127.0.0.1 \
-    --socket="$sock" --pid-file="$dir/mysqld.pid" --user=root --log-error="$dir/error.log" \
+  "$server" --no-defaults --datadir="$dir/data" --port="$port" --bind-address=127.0.0.1 \
+    --socket="$sock" --pid-file="$dir/mysqld.pid" "${run_as[@]}" --log-error="$dir/error.log" \
     --skip-name-resolve --innodb-buffer-pool-size=64M --character-set-server=utf8mb4 \
     --collation-server=utf8mb4_general_ci --tmpdir="$dir/tmp" "${tls_options[@]}" \
     >>"$dir/stderr.log" 2>&1 &
@@ -73,7 +79,11 @@ for attempt in 1 2 3 4 5; do
   kill -0 "$pid" 2>/dev/null && { echo "MariaDB did not become ready" >&2; cat "$dir/error.log" >&2; exit 1; }
   pid=
 done
-[ -n "$pid" ] || { echo "could not start MariaDB" >&2; cat "$dir/error.log" >&2 || true; exit 1; }
+[ -n "$pid" ] || {
+  echo "could not start MariaDB" >&2
+  cat "$dir/stderr.log" "$dir/error.log" >&2 2>/dev/null || true
+  exit 1
+}
 
 user=orvendel
 password="test-$RANDOM$RANDOM"

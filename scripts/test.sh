@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Every test: installs what is missing, builds a normal and a sanitizer build, checks the
-# formatting, starts a throwaway MariaDB server and runs ctest in both builds.
+# Every test: installs what is missing, builds a normal and a sanitizer build (warnings as
+# errors), checks the formatting, starts a throwaway MariaDB server and runs ctest in both
+# builds, then builds the Debian package and checks it.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
-scripts/setup.sh --sanitize
+scripts/setup.sh --sanitize --werror --packaging
 
 echo "Checking formatting"
 git ls-files -z -- '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror
@@ -20,3 +21,6 @@ scripts/test-server.sh bash -c "
   echo 'Tests (AddressSanitizer and UndefinedBehaviorSanitizer build)'
   ctest --test-dir build-asan -j $jobs --output-on-failure
 "
+
+echo "Debian package"
+tests/packaging/check-package.sh build

@@ -20,7 +20,7 @@ TEST(CliOptions, HelpVersionAndBadUsageAreAnsweredWithoutAServer) {
     };
     const Case cases[] = {
         {{"--help"}, 0, "Usage: orvendel-export [OPTION]... TABLE...\n"},
-        {{"--version"}, 0, "orvendel-export (Orvendel) " ORVENDEL_VERSION "\n"},
+        {{"--version"}, 0, "orvendel-export (Orvendel) " ORVENDEL_VERSION "\nLicense: MIT\n"},
         {{}, 2, "name the tables to report, or give --all or --list"},
         {{"--port", "33o6", "--all"}, 2, "port 33o6 is not a number from 1 to 65535"},
         {{"--all", "--server"}, 2, "option --server needs a value"},
