@@ -73,7 +73,7 @@ enum CatalogueColumnIndex {
 std::string catalogueQuery(const std::vector<std::string>& tables, size_t first, size_t end) {
     std::string names;
     for (size_t i = first; i < end; ++i)
-        names += (i > first ? "," : "") + nameLiteral(tables[i]);
+        names.append(i > first ? "," : "").append(nameLiteral(tables[i]));
     const std::string where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN (" + names + ")";
     return "SELECT 'c', TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE, COLUMN_TYPE, "
            "CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, EXTRA "
@@ -100,7 +100,7 @@ struct CatalogueEntry {
 std::string selectAllQuery(std::string_view table, const std::vector<std::string>& columns) {
     std::string list;
     for (const std::string& column : columns)
-        list += (list.empty() ? "" : ", ") + quotedName(column);
+        list.append(list.empty() ? "" : ", ").append(quotedName(column));
     return "select " + (list.empty() ? std::string("*") : list) + " from " + quotedName(table) +
            " limit 0";
 }
