@@ -149,20 +149,25 @@ void Connection::execute(const std::string& sql) {
     impl_->run(sql);
 }
 
-std::vector<Connection::Row> Connection::rows(const std::string& sql, size_t columns) {
+void Connection::forEachRow(const std::string& sql, size_t columns,
+                            const std::function<void(Row&)>& take) {
     odbc::Statement stmt = impl_->run(sql);
-    std::vector<Row> rows;
+    Row row;
     for (;;) {
         SQLRETURN rc = SQLFetch(stmt.get());
         if (rc == SQL_NO_DATA)
             break;
         stmt.check(rc);
-        Row row;
-        row.reserve(columns);
+        row.clear();
         for (size_t column = 1; column <= columns; ++column)
             row.push_back(textColumn(stmt, static_cast<SQLUSMALLINT>(column)));
-        rows.push_back(std::move(row));
+        take(row);
     }
+}
+
+std::vector<Connection::Row> Connection::rows(const std::string& sql, size_t columns) {
+    std::vector<Row> rows;
+    forEachRow(sql, columns, [&rows](Row& row) { rows.push_back(std::move(row)); });
     return rows;
 }
 

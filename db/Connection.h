@@ -4,6 +4,7 @@
 #include "db/Error.h"
 #include "db/Login.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +42,8 @@ public:
     // Runs a query and returns the first `columns` columns of every row as text; NULL is empty.
     using Row = std::vector<std::optional<std::string>>;
     std::vector<Row> rows(const std::string& sql, size_t columns);
+    // The same, one row at a time, none of them kept.
+    void forEachRow(const std::string& sql, size_t columns, const std::function<void(Row&)>& take);
 
     // The columns a query would return, read by preparing it without running it: one round
     // trip, and no row crosses the wire.

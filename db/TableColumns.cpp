@@ -13,18 +13,12 @@ namespace orv::db {
 
 namespace {
 
-// Tables per catalogue query. Each query costs the server a pass over every table name of the
-// database, however few it asks for (measured on 20,000 tables: 54 ms for a list of 256 names,
-// 1-2 ms for one name by equality), so a long export asks few, large batches; the largest bounds
-// the columns held at once.
-constexpr size_t minimumBatch = 512;
-constexpr size_t maximumBatch = 4096;
-constexpr size_t batchesPerExport = 4;
-
-size_t batchSizeFor(size_t tables) {
-    return std::clamp((tables + batchesPerExport - 1) / batchesPerExport, minimumBatch,
-                      maximumBatch);
-}
+// Up to this many tables are asked for by name. A longer export reads the whole database's
+// catalogue in one query and keeps the rows of its tables: the server compares every table name
+// of the database with the list, so a list costs more than the whole database once it is long
+// (measured on 10,000 tables: 4,096 names 0.36-0.55 s, the whole database 0.22 s; on 20,000
+// tables, 79 lists of 256 names 7.7 s, the whole database 1.2 s).
+constexpr size_t largestList = 256;
 
 // A table behind a metadata lock (an ALTER waiting for a long transaction) is given up after
 // this many seconds instead of stalling the export until the read time-out.
@@ -70,11 +64,15 @@ enum CatalogueColumnIndex {
 // columns the catalogue may type otherwise than the prepare does), and which have column
 // privileges (of which a user may see only some columns). The server reads the definitions of
 // just the tables named.
-std::string catalogueQuery(const std::vector<std::string>& tables, size_t first, size_t end) {
-    std::string names;
-    for (size_t i = first; i < end; ++i)
-        names.append(i > first ? "," : "").append(nameLiteral(tables[i]));
-    const std::string where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN (" + names + ")";
+std::string catalogueQuery(const std::vector<std::string>& tables, size_t first, size_t end,
+                           bool wholeDatabase) {
+    std::string where = " WHERE TABLE_SCHEMA = DATABASE()";
+    if (!wholeDatabase) {
+        where += " AND TABLE_NAME IN (";
+        for (size_t i = first; i < end; ++i)
+            where.append(i > first ? "," : "").append(nameLiteral(tables[i]));
+        where += ")";
+    }
     return "SELECT 'c', TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE, COLUMN_TYPE, "
            "CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, EXTRA "
            "FROM information_schema.COLUMNS" +
@@ -159,41 +157,64 @@ void ColumnReader::start() {
 }
 
 void ColumnReader::readBatch(size_t first) {
-    const size_t end = std::min(tables_.size(), first + batchSizeFor(tables_.size()));
-    // Grouped by the exact name: the catalogue compares names without regard to letter case.
-    std::map<std::string, std::vector<CatalogueEntry>> byTable;
-    std::set<std::string> views, withColumnPrivileges;
-    std::vector<Connection::Row> rows;
+    const size_t end = tables_.size();
+    batchFirst_ = first;
     try {
-        rows = connection_.rows(catalogueQuery(tables_, first, end), catalogueColumns);
+        batch_ = catalogueEntries(first, end);
+        return;
     } catch (const Error& e) {
-        // The batch's tables are then prepared one by one, each failing on its own.
         if (isConnectionLost(e))
             throw;
     }
-    for (Connection::Row& row : rows) {
-        if (row[rowKind] != "c") {
-            (row[rowKind] == "v" ? views : withColumnPrivileges)
-                .insert(row[tableName].value_or(""));
-            continue;
-        }
-        CatalogueEntry entry;
-        entry.name = row[columnName].value_or("");
-        entry.position = number(row[ordinalPosition]).value_or(0);
-        entry.invisible = row[extra].value_or("").find("INVISIBLE") != std::string::npos;
-        const CatalogueColumn column{
-            row[dataType].value_or(""),          row[columnType].value_or(""),
-            number(row[characterMaximumLength]), number(row[numericPrecision]),
-            number(row[numericScale]),           number(row[datetimePrecision])};
-        if (std::optional<OdbcColumn> described = driverColumn(column))
-            entry.field = adoField(entry.name, *described);
-        byTable[row[tableName].value_or("")].push_back(std::move(entry));
-    }
-
-    batchFirst_ = first;
-    batch_.assign(end - first, Entry{});
+    // Then each table on its own, so a table the catalogue cannot answer for is reported as
+    // unreadable, rather than prepared without its invisible columns.
+    batch_.clear();
     for (size_t i = first; i < end; ++i) {
-        Entry& slot = batch_[i - first];
+        try {
+            batch_.push_back(std::move(catalogueEntries(i, i + 1).front()));
+        } catch (const Error& e) {
+            if (isConnectionLost(e))
+                throw;
+            Entry failed;
+            failed.columns = TableColumns{{}, e};
+            batch_.push_back(std::move(failed));
+        }
+    }
+}
+
+std::vector<ColumnReader::Entry> ColumnReader::catalogueEntries(size_t first, size_t end) {
+    // Grouped by the exact name: the catalogue compares names without regard to letter case.
+    std::map<std::string, std::vector<CatalogueEntry>> byTable;
+    std::set<std::string> views, withColumnPrivileges;
+    const bool wholeDatabase = end - first > largestList;
+    const std::set<std::string> wanted(tables_.begin() + static_cast<std::ptrdiff_t>(first),
+                                       tables_.begin() + static_cast<std::ptrdiff_t>(end));
+    connection_.forEachRow(
+        catalogueQuery(tables_, first, end, wholeDatabase), catalogueColumns,
+        [&](Connection::Row& row) {
+            if (!wanted.contains(row[tableName].value_or("")))
+                return;
+            if (row[rowKind] != "c") {
+                (row[rowKind] == "v" ? views : withColumnPrivileges)
+                    .insert(row[tableName].value_or(""));
+                return;
+            }
+            CatalogueEntry entry;
+            entry.name = row[columnName].value_or("");
+            entry.position = number(row[ordinalPosition]).value_or(0);
+            entry.invisible = row[extra].value_or("").find("INVISIBLE") != std::string::npos;
+            const CatalogueColumn column{
+                row[dataType].value_or(""),          row[columnType].value_or(""),
+                number(row[characterMaximumLength]), number(row[numericPrecision]),
+                number(row[numericScale]),           number(row[datetimePrecision])};
+            if (std::optional<OdbcColumn> described = driverColumn(column))
+                entry.field = adoField(entry.name, *described);
+            byTable[row[tableName].value_or("")].push_back(std::move(entry));
+        });
+
+    std::vector<Entry> batch(end - first);
+    for (size_t i = first; i < end; ++i) {
+        Entry& slot = batch[i - first];
         auto found = byTable.find(tables_[i]);
         if (found == byTable.end())
             continue; // not in the catalogue: the prepare says why
@@ -221,6 +242,7 @@ void ColumnReader::readBatch(size_t first) {
         else
             slot.columns = std::move(columns);
     }
+    return batch;
 }
 
 TableColumns ColumnReader::take(size_t index) {

@@ -27,10 +27,11 @@ std::string selectAllQuery(std::string_view table, const std::vector<std::string
 TableColumns preparedColumns(Connection& connection, std::string_view table,
                              const std::vector<std::string>& columns = {});
 
-// Reads the columns of many tables of the connection's database, a batch of tables per round
-// trip, from the server's catalogue; a table the catalogue cannot describe exactly as the driver
-// would (a view, a table with column privileges, a type not known here) is prepared on its own
-// instead. Tables are taken in rising index order.
+// Reads the columns of many tables of the connection's database in one round trip, from the
+// server's catalogue: by name for a few tables, else the whole database's, keeping only theirs.
+// A table the catalogue cannot describe exactly as the driver would (a view, a table with column
+// privileges, a type not known here) is prepared on its own instead. Tables are taken in rising
+// index order.
 class ColumnReader {
 public:
     ColumnReader(Connection& connection, std::vector<std::string> tables);
@@ -49,6 +50,8 @@ private:
     };
     void start();
     void readBatch(size_t first);
+    // Throws when the catalogue query fails.
+    std::vector<Entry> catalogueEntries(size_t first, size_t end);
 
     Connection& connection_;
     std::vector<std::string> tables_;
