@@ -60,21 +60,6 @@ private:
     int fd_;
 };
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
-
 size_t terminalColumns(int fd) {
     winsize size{};
     if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
@@ -124,7 +109,7 @@ std::string readPasswordLine(int fd, const std::string& source) {
 }
 
 std::optional<std::string> promptPassword(const std::string& prompt) {
-    Descriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+    sys::Descriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     termios saved{};
     if (tty.get() < 0 || ::tcgetattr(tty.get(), &saved) != 0)
         return std::nullopt;

@@ -60,7 +60,7 @@ enum CatalogueColumnIndex {
     catalogueColumns
 };
 
-// One round trip per batch: the batch's columns, which of its tables are views (whose computed
+// One round trip: the tables' columns, which of them are views (whose computed
 // columns the catalogue may type otherwise than the prepare does), and which have column
 // privileges (of which a user may see only some columns). The server reads the definitions of
 // just the tables named.
@@ -140,13 +140,11 @@ ColumnReader::ColumnReader(Connection& connection, std::vector<std::string> tabl
     : connection_(connection), tables_(std::move(tables)) {}
 
 bool ColumnReader::isReady(size_t index) const noexcept {
-    if (!started_ || index < batchFirst_ || index >= batchFirst_ + batch_.size())
-        return false;
-    return batch_[index - batchFirst_].columns.has_value();
+    return loaded_ && entries_.at(index).columns.has_value();
 }
 
-void ColumnReader::start() {
-    started_ = true;
+void ColumnReader::load() {
+    loaded_ = true;
     try {
         connection_.execute("SET SESSION lock_wait_timeout = " + std::to_string(lockWaitSeconds));
     } catch (const Error& e) {
@@ -154,13 +152,8 @@ void ColumnReader::start() {
         if (isConnectionLost(e))
             throw;
     }
-}
-
-void ColumnReader::readBatch(size_t first) {
-    const size_t end = tables_.size();
-    batchFirst_ = first;
     try {
-        batch_ = catalogueEntries(first, end);
+        entries_ = catalogueEntries(0, tables_.size());
         return;
     } catch (const Error& e) {
         if (isConnectionLost(e))
@@ -168,16 +161,15 @@ void ColumnReader::readBatch(size_t first) {
     }
     // Then each table on its own, so a table the catalogue cannot answer for is reported as
     // unreadable, rather than prepared without its invisible columns.
-    batch_.clear();
-    for (size_t i = first; i < end; ++i) {
+    for (size_t i = 0; i < tables_.size(); ++i) {
         try {
-            batch_.push_back(std::move(catalogueEntries(i, i + 1).front()));
+            entries_.push_back(std::move(catalogueEntries(i, i + 1).front()));
         } catch (const Error& e) {
             if (isConnectionLost(e))
                 throw;
             Entry failed;
             failed.columns = TableColumns{{}, e};
-            batch_.push_back(std::move(failed));
+            entries_.push_back(std::move(failed));
         }
     }
 }
@@ -246,11 +238,9 @@ std::vector<ColumnReader::Entry> ColumnReader::catalogueEntries(size_t first, si
 }
 
 TableColumns ColumnReader::take(size_t index) {
-    if (!started_)
-        start();
-    if (index < batchFirst_ || index >= batchFirst_ + batch_.size())
-        readBatch(index);
-    Entry& slot = batch_.at(index - batchFirst_);
+    if (!loaded_)
+        load();
+    Entry& slot = entries_.at(index);
     if (slot.columns)
         return *std::exchange(slot.columns, std::nullopt);
     TableColumns prepared = prepare(connection_, tables_[index], slot.prepareWith);

@@ -30,8 +30,7 @@ TableColumns preparedColumns(Connection& connection, std::string_view table,
 // Reads the columns of many tables of the connection's database in one round trip, from the
 // server's catalogue: by name for a few tables, else the whole database's, keeping only theirs.
 // A table the catalogue cannot describe exactly as the driver would (a view, a table with column
-// privileges, a type not known here) is prepared on its own instead. Tables are taken in rising
-// index order.
+// privileges, a type not known here) is prepared on its own instead.
 class ColumnReader {
 public:
     ColumnReader(Connection& connection, std::vector<std::string> tables);
@@ -48,16 +47,14 @@ private:
                                               // prepare cannot describe it
         std::vector<std::string> prepareWith; // column names when the prepare must name them
     };
-    void start();
-    void readBatch(size_t first);
+    void load();
     // Throws when the catalogue query fails.
     std::vector<Entry> catalogueEntries(size_t first, size_t end);
 
     Connection& connection_;
     std::vector<std::string> tables_;
-    bool started_ = false;
-    size_t batchFirst_ = 0;
-    std::vector<Entry> batch_;
+    bool loaded_ = false;
+    std::vector<Entry> entries_; // one per table, once loaded
 };
 
 } // namespace orv::db

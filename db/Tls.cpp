@@ -1,6 +1,7 @@
 #include "db/Tls.h"
 
 #include "db/Error.h"
+#include "sys/Files.h"
 
 #include <netdb.h>
 #include <poll.h>
@@ -56,21 +57,6 @@ constexpr size_t greetingBytesRead = 512;
 
 using Clock = std::chrono::steady_clock;
 
-class Socket {
-public:
-    explicit Socket(int fd) noexcept : fd_(fd) {}
-    ~Socket() noexcept {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
-
 struct AddressListFree {
     void operator()(addrinfo* list) const noexcept { ::freeaddrinfo(list); }
 };
@@ -95,8 +81,9 @@ enum class Greeting { read, silent, none };
 
 // Reads the first bytes the server sends; a refused or failed connection reads nothing.
 Greeting readGreeting(const addrinfo& address, Clock::time_point deadline, std::string& bytes) {
-    Socket socket(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                           address.ai_protocol));
+    sys::Descriptor socket(::socket(address.ai_family,
+                                    address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                                    address.ai_protocol));
     if (socket.get() < 0)
         return Greeting::none;
     if (::connect(socket.get(), address.ai_addr, address.ai_addrlen) != 0) {

@@ -68,6 +68,11 @@ void leave(int slot) {
 
 } // namespace
 
+Descriptor::~Descriptor() noexcept {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
 bool writeAll(int fd, std::string_view text) {
     while (!text.empty()) {
         ssize_t written = ::write(fd, text.data(), text.size());

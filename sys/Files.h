@@ -12,6 +12,19 @@
 
 namespace orv::sys {
 
+// An open descriptor, closed on destruction; -1 when the open failed.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) noexcept : fd_(fd) {}
+    ~Descriptor() noexcept;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const noexcept { return fd_; }
+
+private:
+    int fd_;
+};
+
 // Writes everything, going on after interruptions; false (with errno) when fd refuses.
 bool writeAll(int fd, std::string_view text);
 
