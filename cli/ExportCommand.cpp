@@ -17,6 +17,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 namespace orv::cli {
 
@@ -124,6 +125,21 @@ public:
         : options_(options), console_(console), progress_(console.err) {}
 
     int run() {
+        // The earlier report is read first: a file that cannot be checked needs no login.
+        std::optional<report::Snapshot> recorded;
+        if (options_.check) {
+            const std::optional<std::string> text = sys::readAll(*options_.check);
+            if (!text) {
+                error("cannot read " + *options_.check + ": " + std::strerror(errno));
+                return checkFileUnusable;
+            }
+            try {
+                recorded = report::parseReport(*text);
+            } catch (const Error& e) {
+                error("cannot check against " + *options_.check + ": " + e.what());
+                return checkFileUnusable;
+            }
+        }
         db::Login login = commandLogin(options_, console_);
         progress_.show("Reading the table list of " + login.database + " on " + login.server);
         // One connection lists and exports: an account allowed a single connection at a time
@@ -135,12 +151,10 @@ public:
             return printList(listed);
 
         Selection selection = selectTables(listed, options_);
+        if (recorded)
+            return check(login, connection, std::move(selection), *recorded);
         for (const std::string& name : selection.missing)
-            error(db::isListedTable(name)
-                      ? "table " + db::quotedName(name) + " is not in database " + login.database
-                      : "table " + db::quotedName(name) +
-                            " is left out: names starting with \"sys\" are "
-                            "not exported");
+            reportMissing(name, login.database);
         if (selection.tables.empty()) {
             if (selection.missing.empty())
                 error("database " + login.database + " has no tables to export");
@@ -168,6 +182,82 @@ private:
         return exported;
     }
 
+    void reportMissing(const std::string& name, const std::string& database) {
+        error(db::isListedTable(name)
+                  ? "table " + db::quotedName(name) + " is not in database " + database
+                  : "table " + db::quotedName(name) +
+                        " is left out: names starting with \"sys\" are not exported");
+    }
+
+    // Compares the live tables with the earlier report, as far as its format records them.
+    int check(const db::Login& login, db::Connection& connection, Selection selection,
+              report::Snapshot& recorded) {
+        const report::Format format = recorded.format;
+        const auto recordedName = [format](const std::string& name) {
+            return format == report::Format::text ? report::escapedName(name) : name;
+        };
+        // Named tables: only those are compared; one gone from the database is a difference
+        // when the report has it.
+        if (!options_.all) {
+            std::set<std::string> named;
+            for (const std::string& name : options_.tables)
+                named.insert(recordedName(name));
+            std::erase_if(recorded.tables, [&named](const report::TableRecord& table) {
+                return !named.contains(table.name);
+            });
+        }
+        size_t notChecked = 0;
+        for (const std::string& name : selection.missing) {
+            if (std::none_of(recorded.tables.begin(), recorded.tables.end(),
+                             [&](const report::TableRecord& table) {
+                                 return table.name == recordedName(name);
+                             })) {
+                reportMissing(name, login.database);
+                ++notChecked;
+            }
+        }
+        std::vector<report::TableRecord> live;
+        std::set<std::string> unreadable;
+        if (!selection.tables.empty()) {
+            report::StructureExport job(login, std::move(selection.tables), {}, &connection,
+                                        format);
+            job.recordInto([&](report::TableRecord table) { live.push_back(std::move(table)); });
+            CommandExportStatus status(*this, login, job.tableCount(), &unreadable);
+            job.run(status);
+            progress_.clear();
+        }
+        // An unreadable table is not checked, and never passes for an unchanged one.
+        std::set<std::string> unreadableNames;
+        for (const std::string& name : unreadable)
+            unreadableNames.insert(recordedName(name));
+        const auto isUnreadable = [&](const report::TableRecord& table) {
+            return unreadableNames.contains(table.name);
+        };
+        std::erase_if(live, isUnreadable);
+        std::erase_if(recorded.tables, isUnreadable);
+        notChecked += unreadable.size();
+
+        const std::vector<std::string> lines = report::differences(recorded.tables, live);
+        std::string text;
+        for (const std::string& line : lines)
+            text += printable(line) + "\n";
+        const std::string file = printable(*options_.check);
+        if (lines.empty())
+            text += "The structure of " + std::to_string(live.size()) +
+                    (live.size() == 1 ? " table matches " : " tables matches ") + file + "\n";
+        else
+            text += std::to_string(lines.size()) +
+                    (lines.size() == 1 ? " difference from " : " differences from ") + file + "\n";
+        if (!sys::writeAll(console_.out, text))
+            throw Error(std::string("Cannot write the differences: ") + std::strerror(errno));
+        if (notChecked > 0) {
+            error(std::to_string(notChecked) + (notChecked == 1 ? " table was" : " tables were") +
+                  " not checked");
+            return exportedWithUnreadableTables;
+        }
+        return lines.empty() ? exported : structureDiffers;
+    }
+
     size_t exportTables(const db::Login& login, db::Connection& connection,
                         std::vector<std::string> tables) {
         const std::optional<int> descriptor = options_.output
@@ -177,7 +267,8 @@ private:
         if (descriptor)
             spool.emplace();
         report::StructureExport job(login, std::move(tables),
-                                    spool ? spool->path() : *options_.output, &connection);
+                                    spool ? spool->path() : *options_.output, &connection,
+                                    options_.format.value_or(report::Format::text));
         CommandExportStatus status(*this, login, job.tableCount());
         job.run(status);
         progress_.clear();
@@ -196,8 +287,10 @@ private:
     // ends the export rather than one for every table left.
     class CommandExportStatus : public report::ExportStatus {
     public:
-        CommandExportStatus(Command& command, const db::Login& login, size_t tables)
-            : command_(command), login_(login), count_(std::to_string(tables)) {}
+        CommandExportStatus(Command& command, const db::Login& login, size_t tables,
+                            std::set<std::string>* unreadable = nullptr)
+            : command_(command), login_(login), count_(std::to_string(tables)),
+              unreadable_(unreadable) {}
 
         bool step(report::ExportStep step, const std::string& table, bool,
                   const std::function<void()>& work) override {
@@ -219,6 +312,8 @@ private:
         }
         void unreadable(const std::string& table, const Error& error) override {
             command_.error("table " + db::quotedName(table) + ": " + error.what());
+            if (unreadable_)
+                unreadable_->insert(table);
         }
         bool goOn() override { return true; }
 
@@ -226,6 +321,7 @@ private:
         Command& command_;
         const db::Login& login_;
         std::string count_;
+        std::set<std::string>* unreadable_; // the tables not read, for a check
         size_t read_ = 0;
     };
 
@@ -292,6 +388,13 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.sslCa = value();
         else if (name == "-o" || name == "--output")
             options.output = value();
+        else if (name == "--format") {
+            const std::string format = value();
+            options.format = report::formatNamed(format);
+            if (!options.format)
+                throw UsageError("--format " + format + " is not one of text, markdown, json");
+        } else if (name == "--check")
+            options.check = value();
         else if (name == "--password-stdin")
             flag(options.passwordStdin);
         else if (name == "--list")
@@ -334,6 +437,13 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         throw UsageError("the output file name is empty");
     if (options.list && (options.all || !options.tables.empty() || options.output))
         throw UsageError("--list takes no table names, --all or --output");
+    if (options.list && (options.format || options.check))
+        throw UsageError("--list takes no --format or --check");
+    if (options.check && options.check->empty())
+        throw UsageError("the --check file name is empty");
+    if (options.check && (options.output || options.format))
+        throw UsageError("--check writes no report: it takes no --output or --format, and reads "
+                         "the file's own format");
     if (options.all && !options.tables.empty())
         throw UsageError("give table names or --all, not both");
     if (!options.list && !options.all && options.tables.empty())

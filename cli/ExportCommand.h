@@ -2,6 +2,7 @@
 
 #include "db/Error.h"
 #include "db/Login.h"
+#include "report/Documents.h"
 
 #include <optional>
 #include <stdexcept>
@@ -17,6 +18,9 @@ inline constexpr const char* commandName = "orvendel-export";
 inline constexpr int exported = 0;
 inline constexpr int exportedWithUnreadableTables = 1;
 inline constexpr int nothingExported = 2;
+// And those of --check: 0 and 1 (some tables not checked) and 2 mean the same as above.
+inline constexpr int structureDiffers = 3;
+inline constexpr int checkFileUnusable = 4;
 
 // A command line that cannot be obeyed; the text says why.
 class UsageError : public std::runtime_error {
@@ -35,7 +39,9 @@ struct Options {
     bool list = false;
     bool all = false;
     std::optional<std::string> output; // absent: standard output
-    std::vector<std::string> tables;   // as given, each once
+    std::optional<report::Format> format;
+    std::optional<std::string> check; // the earlier report to compare with
+    std::vector<std::string> tables;  // as given, each once
     bool help = false;
     bool version = false;
 };

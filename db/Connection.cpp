@@ -58,6 +58,19 @@ void Connection::close() {
     impl_->link.reset();
 }
 
+std::string Connection::serverVersion() const {
+    if (!impl_->link)
+        throw Error(closedObjectText);
+    const odbc::ConnectionHandle& dbc = impl_->link->handle();
+    auto info = [&dbc](SQLUSMALLINT type) {
+        char text[256] = {};
+        SQLSMALLINT length = 0;
+        dbc.check(SQLGetInfo(dbc.get(), type, text, sizeof text, &length));
+        return std::string(text);
+    };
+    return info(SQL_DBMS_NAME) + " " + info(SQL_DBMS_VER);
+}
+
 namespace {
 
 std::optional<std::string> textColumn(const odbc::Statement& stmt, SQLUSMALLINT column) {

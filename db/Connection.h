@@ -33,6 +33,10 @@ public:
     bool isOpen() const noexcept;
     void close();
 
+    // The server's product and version as the driver learnt them at the login, without a round
+    // trip: "MariaDB 10.11.000019" for a MariaDB 10.11.19 (measured with Connector/ODBC 3.1).
+    std::string serverVersion() const;
+
     // Runs a statement that returns no rows.
     void execute(const std::string& sql);
 

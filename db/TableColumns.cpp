@@ -57,15 +57,26 @@ enum CatalogueColumnIndex {
     numericScale,
     datetimePrecision,
     extra,
-    catalogueColumns
+    catalogueColumns,
+    // Read for the details only: a column's, or in a table's row its type, engine and comment.
+    isNullable = catalogueColumns,
+    columnKey,
+    catalogueDefault,
+    columnComment,
+    generationExpression,
+    detailedColumns,
+    tableType = dataType,
+    tableEngine = columnType,
+    tableComment = columnComment,
 };
 
 // One round trip: the tables' columns, which of them are views (whose computed
 // columns the catalogue may type otherwise than the prepare does), and which have column
 // privileges (of which a user may see only some columns). The server reads the definitions of
-// just the tables named.
+// just the tables named. With details, every table's type, engine and comment come too, in the
+// place of the list of views.
 std::string catalogueQuery(const std::vector<std::string>& tables, size_t first, size_t end,
-                           bool wholeDatabase) {
+                           bool wholeDatabase, bool details) {
     std::string where = " WHERE TABLE_SCHEMA = DATABASE()";
     if (!wholeDatabase) {
         where += " AND TABLE_NAME IN (";
@@ -73,17 +84,30 @@ std::string catalogueQuery(const std::vector<std::string>& tables, size_t first,
             where.append(i > first ? "," : "").append(nameLiteral(tables[i]));
         where += ")";
     }
-    return "SELECT 'c', TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE, COLUMN_TYPE, "
-           "CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, EXTRA "
-           "FROM information_schema.COLUMNS" +
-           where +
-           " UNION ALL SELECT 'v', TABLE_NAME, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
-           "NULL "
-           "FROM information_schema.TABLES" +
-           where +
-           " AND TABLE_TYPE <> 'BASE TABLE' UNION ALL SELECT DISTINCT 'p', TABLE_NAME, NULL, NULL, "
-           "NULL, NULL, NULL, NULL, NULL, NULL, NULL FROM information_schema.COLUMN_PRIVILEGES" +
-           where;
+    // The NULLs that fill a row of the other parts up to the columns of the first.
+    const int width = details ? detailedColumns : catalogueColumns;
+    auto empty = [width]() {
+        std::string out;
+        for (int i = 2; i < width; ++i)
+            out += ", NULL";
+        return out;
+    };
+    std::string query =
+        "SELECT 'c', TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE, COLUMN_TYPE, "
+        "CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, EXTRA";
+    if (details)
+        query += ", IS_NULLABLE, COLUMN_KEY, COLUMN_DEFAULT, COLUMN_COMMENT, GENERATION_EXPRESSION";
+    query += " FROM information_schema.COLUMNS" + where;
+    if (details)
+        query += " UNION ALL SELECT 't', TABLE_NAME, NULL, NULL, TABLE_TYPE, ENGINE, NULL, NULL, "
+                 "NULL, NULL, NULL, NULL, NULL, NULL, TABLE_COMMENT, NULL "
+                 "FROM information_schema.TABLES" +
+                 where;
+    else
+        query += " UNION ALL SELECT 'v', TABLE_NAME" + empty() + " FROM information_schema.TABLES" +
+                 where + " AND TABLE_TYPE <> 'BASE TABLE'";
+    return query + " UNION ALL SELECT DISTINCT 'p', TABLE_NAME" + empty() +
+           " FROM information_schema.COLUMN_PRIVILEGES" + where;
 }
 
 struct CatalogueEntry {
@@ -91,7 +115,35 @@ struct CatalogueEntry {
     std::optional<Field> field; // nullopt: a type not known here
     bool invisible = false;
     std::string name;
+    ColumnDetails details; // when asked for
 };
+
+TableDetails tableDetails(const Connection::Row& row) {
+    TableDetails table;
+    const std::string type = row[tableType].value_or("");
+    table.kind = tableKind(type);
+    table.engine = row[tableEngine];
+    // A view has no comment of its own: the catalogue shows "VIEW" or a warning there.
+    if (type != "VIEW" && type != "SYSTEM VIEW")
+        table.comment = row[tableComment].value_or("");
+    return table;
+}
+
+ColumnDetails columnDetails(const Connection::Row& row, DefaultStyle style) {
+    ColumnDetails column;
+    column.columnType = row[columnType].value_or("");
+    column.nullable = row[isNullable] == "YES";
+    column.key = row[columnKey].value_or("");
+    column.extra = row[extra].value_or("");
+    column.defaultValue = columnDefault(row[catalogueDefault], style, row[dataType].value_or(""),
+                                        column.nullable, column.extra);
+    column.comment = row[columnComment].value_or("");
+    // MariaDB gives every column an expression, NULL where it is not generated.
+    if (column.extra.find("GENERATED") != std::string::npos &&
+        column.extra.find("DEFAULT_GENERATED") == std::string::npos)
+        column.generation = row[generationExpression];
+    return column;
+}
 
 } // namespace
 
@@ -136,8 +188,8 @@ TableColumns preparedColumns(Connection& connection, std::string_view table,
     return result;
 }
 
-ColumnReader::ColumnReader(Connection& connection, std::vector<std::string> tables)
-    : connection_(connection), tables_(std::move(tables)) {}
+ColumnReader::ColumnReader(Connection& connection, std::vector<std::string> tables, bool details)
+    : connection_(connection), tables_(std::move(tables)), details_(details) {}
 
 bool ColumnReader::isReady(size_t index) const noexcept {
     return loaded_ && entries_.at(index).columns.has_value();
@@ -145,6 +197,8 @@ bool ColumnReader::isReady(size_t index) const noexcept {
 
 void ColumnReader::load() {
     loaded_ = true;
+    if (details_)
+        defaultStyle_ = defaultStyle(connection_.serverVersion());
     try {
         connection_.execute("SET SESSION lock_wait_timeout = " + std::to_string(lockWaitSeconds));
     } catch (const Error& e) {
@@ -168,7 +222,7 @@ void ColumnReader::load() {
             if (isConnectionLost(e))
                 throw;
             Entry failed;
-            failed.columns = TableColumns{{}, e};
+            failed.columns = TableColumns{{}, e, {}, {}};
             entries_.push_back(std::move(failed));
         }
     }
@@ -177,15 +231,22 @@ void ColumnReader::load() {
 std::vector<ColumnReader::Entry> ColumnReader::catalogueEntries(size_t first, size_t end) {
     // Grouped by the exact name: the catalogue compares names without regard to letter case.
     std::map<std::string, std::vector<CatalogueEntry>> byTable;
+    std::map<std::string, TableDetails> tables;
     std::set<std::string> views, withColumnPrivileges;
     const bool wholeDatabase = end - first > largestList;
     const std::set<std::string> wanted(tables_.begin() + static_cast<std::ptrdiff_t>(first),
                                        tables_.begin() + static_cast<std::ptrdiff_t>(end));
     connection_.forEachRow(
-        catalogueQuery(tables_, first, end, wholeDatabase), catalogueColumns,
-        [&](Connection::Row& row) {
+        catalogueQuery(tables_, first, end, wholeDatabase, details_),
+        details_ ? detailedColumns : catalogueColumns, [&](Connection::Row& row) {
             if (!wanted.contains(row[tableName].value_or("")))
                 return;
+            if (row[rowKind] == "t") {
+                if (row[tableType] != "BASE TABLE")
+                    views.insert(row[tableName].value_or(""));
+                tables[row[tableName].value_or("")] = tableDetails(row);
+                return;
+            }
             if (row[rowKind] != "c") {
                 (row[rowKind] == "v" ? views : withColumnPrivileges)
                     .insert(row[tableName].value_or(""));
@@ -201,12 +262,16 @@ std::vector<ColumnReader::Entry> ColumnReader::catalogueEntries(size_t first, si
                 number(row[numericScale]),           number(row[datetimePrecision])};
             if (std::optional<OdbcColumn> described = driverColumn(column))
                 entry.field = adoField(entry.name, *described);
+            if (details_)
+                entry.details = columnDetails(row, defaultStyle_);
             byTable[row[tableName].value_or("")].push_back(std::move(entry));
         });
 
     std::vector<Entry> batch(end - first);
     for (size_t i = first; i < end; ++i) {
         Entry& slot = batch[i - first];
+        if (auto table = tables.find(tables_[i]); table != tables.end())
+            slot.table = std::move(table->second);
         auto found = byTable.find(tables_[i]);
         if (found == byTable.end())
             continue; // not in the catalogue: the prepare says why
@@ -215,6 +280,9 @@ std::vector<ColumnReader::Entry> ColumnReader::catalogueEntries(size_t first, si
                   [](const CatalogueEntry& a, const CatalogueEntry& b) {
                       return a.position < b.position;
                   });
+        if (details_)
+            for (CatalogueEntry& e : entries)
+                slot.details.emplace_back(e.name, std::move(e.details));
         // "*" leaves invisible columns out: a prepare must name every column.
         if (std::any_of(entries.begin(), entries.end(),
                         [](const CatalogueEntry& e) { return e.invisible; }))
@@ -237,19 +305,47 @@ std::vector<ColumnReader::Entry> ColumnReader::catalogueEntries(size_t first, si
     return batch;
 }
 
+namespace {
+
+// The catalogue's details of each field, by name: the prepare may leave columns out.
+void attachDetails(TableColumns& columns, std::optional<TableDetails> table,
+                   std::vector<std::pair<std::string, ColumnDetails>> details) {
+    columns.table = std::move(table);
+    if (columns.fields.empty())
+        return;
+    std::map<std::string, ColumnDetails*> byName;
+    for (auto& [name, column] : details)
+        byName[name] = &column;
+    for (const Field& field : columns.fields) {
+        auto found = byName.find(field.name);
+        if (found == byName.end()) {
+            columns.details.clear();
+            return;
+        }
+        columns.details.push_back(std::move(*found->second));
+    }
+}
+
+} // namespace
+
 TableColumns ColumnReader::take(size_t index) {
     if (!loaded_)
         load();
     Entry& slot = entries_.at(index);
-    if (slot.columns)
-        return *std::exchange(slot.columns, std::nullopt);
-    TableColumns prepared = prepare(connection_, tables_[index], slot.prepareWith);
-    // A view too wide for the server to describe (32,768 columns or more) is described from the
-    // catalogue when it can be; otherwise it is unreadable, never an empty table.
-    if (slot.fallback && !prepared.error && prepared.fields.empty())
-        return std::move(*slot.fallback);
-    refuseNoColumns(prepared);
-    return prepared;
+    TableColumns result;
+    if (slot.columns) {
+        result = *std::exchange(slot.columns, std::nullopt);
+    } else {
+        result = prepare(connection_, tables_[index], slot.prepareWith);
+        // A view too wide for the server to describe (32,768 columns or more) is described from
+        // the catalogue when it can be; otherwise it is unreadable, never an empty table.
+        if (slot.fallback && !result.error && result.fields.empty())
+            result = std::move(*slot.fallback);
+        refuseNoColumns(result);
+    }
+    if (details_)
+        attachDetails(result, std::move(slot.table), std::move(slot.details));
+    return result;
 }
 
 } // namespace orv::db

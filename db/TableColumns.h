@@ -1,11 +1,13 @@
 #pragma once
 
+#include "db/ColumnDetails.h"
 #include "db/ColumnTypes.h"
 #include "db/Error.h"
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace orv::db {
@@ -16,6 +18,10 @@ class Connection;
 struct TableColumns {
     std::vector<Field> fields;
     std::optional<Error> error;
+    // Read only when asked for: what the catalogue says of the table, and of each field in the
+    // same order (empty when the catalogue does not describe every field).
+    std::optional<TableDetails> table;
+    std::vector<ColumnDetails> details;
 };
 
 // "select * from `name` limit 0", with any back-quote in the name doubled; with column names,
@@ -33,7 +39,8 @@ TableColumns preparedColumns(Connection& connection, std::string_view table,
 // privileges, a type not known here) is prepared on its own instead.
 class ColumnReader {
 public:
-    ColumnReader(Connection& connection, std::vector<std::string> tables);
+    // With `details`, the same query also reads each table's and column's details.
+    ColumnReader(Connection& connection, std::vector<std::string> tables, bool details = false);
 
     // Throws when the connection was lost.
     TableColumns take(size_t index);
@@ -46,6 +53,8 @@ private:
         std::optional<TableColumns> fallback; // a view's, from the catalogue, in case the
                                               // prepare cannot describe it
         std::vector<std::string> prepareWith; // column names when the prepare must name them
+        std::optional<TableDetails> table;
+        std::vector<std::pair<std::string, ColumnDetails>> details; // by column name
     };
     void load();
     // Throws when the catalogue query fails.
@@ -53,6 +62,8 @@ private:
 
     Connection& connection_;
     std::vector<std::string> tables_;
+    bool details_;
+    DefaultStyle defaultStyle_ = DefaultStyle::quoted;
     bool loaded_ = false;
     std::vector<Entry> entries_; // one per table, once loaded
 };

@@ -17,7 +17,15 @@ size_t characters(std::string_view text) {
     return count;
 }
 
-// The length of the control character at text[i] in bytes, 0 when there is none.
+void appendPadded(std::string& out, std::string_view text, size_t width) {
+    out += text;
+    size_t length = characters(text);
+    if (length < width)
+        out.append(width - length, ' ');
+}
+
+} // namespace
+
 size_t controlLength(std::string_view text, size_t i) {
     const auto byte = [&text](size_t at) {
         return at < text.size() ? static_cast<unsigned char>(text[at]) : 0;
@@ -30,15 +38,6 @@ size_t controlLength(std::string_view text, size_t i) {
         return 3; // U+2028 LINE SEPARATOR, U+2029 PARAGRAPH SEPARATOR
     return 0;
 }
-
-void appendPadded(std::string& out, std::string_view text, size_t width) {
-    out += text;
-    size_t length = characters(text);
-    if (length < width)
-        out.append(width - length, ' ');
-}
-
-} // namespace
 
 std::string escapedName(std::string_view name) {
     static constexpr char digits[] = "0123456789ABCDEF";

@@ -12,6 +12,10 @@ namespace orv::report {
 // line and paragraph separators of UTF-8) as \xHH per byte, so one name is always one line.
 std::string escapedName(std::string_view name);
 
+// The length in bytes of the control character at text[at] that escapedName escapes, 0 when
+// there is none.
+size_t controlLength(std::string_view text, size_t at);
+
 // The pieces of the structure report, in file order. Every line ends with CR LF.
 std::string reportHead(std::string_view server, const std::vector<std::string>& tables);
 std::string tableBlock(std::string_view table, const std::vector<db::Field>& fields);

@@ -9,18 +9,21 @@
 namespace orv::report {
 
 StructureExport::StructureExport(db::Login login, std::vector<std::string> tables, std::string path,
-                                 db::Connection* connection)
+                                 db::Connection* connection, Format format)
     : login_(std::move(login)), tables_(std::move(tables)), path_(std::move(path)),
-      connection_(connection) {}
+      connection_(connection), format_(format) {}
 
 bool StructureExport::run(ExportStatus& status) {
     unreadable_ = 0;
     const std::string none;
+    const bool document = format_ != Format::text;
     std::unique_ptr<ReportFile> file;
-    if (!status.step(ExportStep::createFile, none, true,
-                     [&] { file = std::make_unique<ReportFile>(path_); }) ||
-        !status.step(ExportStep::writeHead, none, false,
-                     [&] { file->write(reportHead(login_.server, tables_)); }))
+    if (!take_ && (!status.step(ExportStep::createFile, none, true, [&] {
+            file = std::make_unique<ReportFile>(path_);
+        }) || !status.step(ExportStep::writeHead, none, false, [&] {
+            file->write(document ? documentHead(format_, login_.server, login_.database, tables_)
+                                 : reportHead(login_.server, tables_));
+        })))
         return false;
 
     db::Connection own;
@@ -31,7 +34,7 @@ bool StructureExport::run(ExportStatus& status) {
         }))
         return false;
 
-    db::ColumnReader reader(connection, tables_);
+    db::ColumnReader reader(connection, tables_, document);
     for (size_t i = 0; i < tables_.size(); ++i) {
         const std::string& table = tables_[i];
         db::TableColumns columns;
@@ -41,6 +44,17 @@ bool StructureExport::run(ExportStatus& status) {
         if (columns.error) {
             ++unreadable_;
             status.unreadable(table, *columns.error);
+        }
+        if (take_) {
+            take_(tableRecord(format_, table, columns));
+            continue;
+        }
+        if (document) {
+            if (!status.step(ExportStep::writeTableHead, table, false, [&] {
+                    file->write(documentTable(format_, i, tableRecord(format_, table, columns)));
+                }))
+                return false;
+            continue;
         }
         if (!status.step(ExportStep::writeTableHead, table, false,
                          [&] { file->write(tableHeading(table, columns.fields.size())); }))
@@ -53,8 +67,10 @@ bool StructureExport::run(ExportStatus& status) {
             return false;
     }
     return status.step(ExportStep::finish, none, true, [&] {
-        file->write(reportTail());
-        file->commit();
+        if (file) {
+            file->write(document ? documentTail(format_) : reportTail());
+            file->commit();
+        }
         if (&connection == &own)
             own.close();
     });

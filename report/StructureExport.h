@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 #include "db/Error.h"
 #include "db/Login.h"
+#include "report/Documents.h"
 
 #include <functional>
 #include <string>
@@ -45,7 +46,11 @@ public:
     // With `connection` (already open) the export reads through it; otherwise it opens and
     // closes its own.
     StructureExport(db::Login login, std::vector<std::string> tables, std::string path,
-                    db::Connection* connection = nullptr);
+                    db::Connection* connection = nullptr, Format format = Format::text);
+
+    // Reads the tables as the export does and hands each one's record in the export's format to
+    // `take`, writing no file.
+    void recordInto(std::function<void(TableRecord)> take) { take_ = std::move(take); }
 
     // Runs every step; true when the report was written.
     bool run(ExportStatus& status);
@@ -58,6 +63,8 @@ private:
     std::vector<std::string> tables_;
     std::string path_;
     db::Connection* connection_;
+    Format format_;
+    std::function<void(TableRecord)> take_;
     size_t unreadable_ = 0;
 };
 

@@ -86,6 +86,28 @@ bool writeAll(int fd, std::string_view text) {
     return true;
 }
 
+std::optional<std::string> readAll(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            if (got < 0)
+                return std::nullopt;
+            return text;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+}
+
 bool syncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)

@@ -28,6 +28,10 @@ private:
 // Writes everything, going on after interruptions; false (with errno) when fd refuses.
 bool writeAll(int fd, std::string_view text);
 
+// The whole content of a file, going on after interruptions; nullopt (with errno) when it cannot
+// be read.
+std::optional<std::string> readAll(const std::string& path);
+
 // Makes the renames done in a folder survive a power cut; false (with errno) when it cannot.
 bool syncFolder(const std::string& folder);
 

@@ -1,0 +1,272 @@
+#include "report/Documents.h"
+
+#include "report/ReportFormat.h"
+
+namespace orv::report {
+
+namespace {
+
+constexpr char hexDigits[] = "0123456789ABCDEF";
+
+void appendHexByte(std::string& out, unsigned char c) {
+    out.append("\\x").append(1, hexDigits[c >> 4]).append(1, hexDigits[c & 0xF]);
+}
+
+// The length of the valid UTF-8 sequence at text[i], 0 when the bytes there are not one.
+size_t utf8Length(std::string_view text, size_t i) {
+    const auto first = static_cast<unsigned char>(text[i]);
+    if (first < 0x80)
+        return 1;
+    size_t length = 0;
+    unsigned long smallest = 0, point = 0;
+    if ((first & 0xE0) == 0xC0)
+        length = 2, smallest = 0x80, point = first & 0x1F;
+    else if ((first & 0xF0) == 0xE0)
+        length = 3, smallest = 0x800, point = first & 0x0F;
+    else if ((first & 0xF8) == 0xF0)
+        length = 4, smallest = 0x10000, point = first & 0x07;
+    else
+        return 0;
+    if (i + length > text.size())
+        return 0;
+    for (size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        point = point << 6 | (next & 0x3F);
+    }
+    if (point < smallest || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+bool isAsciiAlnum(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+const char* const formatNames[] = {"text", "markdown", "json"};
+
+// Markdown: one table's rows.
+std::string markdownRow(const std::vector<std::string>& cells) {
+    std::string row = "|";
+    for (const std::string& cell : cells)
+        row.append(" ").append(cell).append(" |");
+    return row + "\n";
+}
+
+std::string markdownTable(size_t index, const TableRecord& table) {
+    std::string out = "## <a id=\"table-" + std::to_string(index + 1) + "\"></a>" +
+                      markdownText(table.name) + "\n\n";
+    if (table.details) {
+        out += "- Kind: " + markdownText(table.details->kind) + "\n";
+        if (table.details->engine)
+            out += "- Engine: " + markdownText(*table.details->engine) + "\n";
+        if (!table.details->comment.empty())
+            out += "- Comment: " + markdownText(table.details->comment) + "\n";
+    }
+    if (table.unreadable)
+        out += "- Unreadable: " + markdownText(*table.unreadable) + "\n";
+    const bool described = !table.columns.empty() && table.columns.front().details;
+    if (!table.columns.empty() && !described)
+        out += "- Details: the server's catalogue does not describe these columns\n";
+    out += "- Columns: " + std::to_string(table.columns.size()) + "\n\n";
+    if (table.columns.empty())
+        return out;
+    if (described)
+        out += markdownRow({"Column", "Type", "Declared type", "Null", "Key", "Default", "Extra",
+                            "Generated as", "Comment"}) +
+               markdownRow(std::vector<std::string>(9, "---"));
+    else
+        out += markdownRow({"Column", "Type"}) + markdownRow({"---", "---"});
+    for (const ColumnRecord& column : table.columns) {
+        std::vector<std::string> cells = {markdownText(column.name), markdownText(column.type)};
+        if (const auto& d = column.details) {
+            cells.push_back(markdownText(d->columnType));
+            cells.push_back(d->nullable ? "yes" : "no");
+            cells.push_back(markdownText(d->key));
+            cells.push_back(markdownText(d->defaultValue.value_or("")));
+            cells.push_back(markdownText(d->extra));
+            cells.push_back(markdownText(d->generation.value_or("")));
+            cells.push_back(markdownText(d->comment));
+        }
+        out += markdownRow(cells);
+    }
+    return out + "\n";
+}
+
+// JSON: one table, one line a column.
+std::string jsonOptional(const std::optional<std::string>& text) {
+    return text ? jsonString(*text) : "null";
+}
+
+std::string jsonColumn(const ColumnRecord& column) {
+    std::string out =
+        "{\"name\": " + jsonString(column.name) + ", \"type\": " + jsonString(column.type);
+    if (const auto& d = column.details)
+        out += ", \"columnType\": " + jsonString(d->columnType) +
+               ", \"nullable\": " + (d->nullable ? "true" : "false") +
+               ", \"key\": " + jsonString(d->key) +
+               ", \"default\": " + jsonOptional(d->defaultValue) +
+               ", \"extra\": " + jsonString(d->extra) +
+               ", \"generated\": " + jsonOptional(d->generation) +
+               ", \"comment\": " + jsonString(d->comment);
+    if (const auto& a = column.ado)
+        out += ", \"ado\": {\"type\": " + std::to_string(a->type) +
+               ", \"definedSize\": " + std::to_string(a->definedSize) +
+               ", \"precision\": " + std::to_string(a->precision) +
+               ", \"scale\": " + std::to_string(a->numericScale) + "}";
+    return out + "}";
+}
+
+std::string jsonTable(size_t index, const TableRecord& table) {
+    std::string out = index > 0 ? ",\n" : "";
+    out += "    {\n      \"name\": " + jsonString(table.name) + ",\n";
+    if (table.details) {
+        out += "      \"kind\": " + jsonString(table.details->kind) + ",\n";
+        out += "      \"engine\": " + jsonOptional(table.details->engine) + ",\n";
+        out += "      \"comment\": " + jsonString(table.details->comment) + ",\n";
+    }
+    if (table.unreadable)
+        out += "      \"unreadable\": " + jsonString(*table.unreadable) + ",\n";
+    if (!table.columns.empty() && !table.columns.front().details)
+        out += "      \"note\": \"the server's catalogue does not describe these columns\",\n";
+    if (table.columns.empty())
+        return out + "      \"columns\": []\n    }";
+    out += "      \"columns\": [\n";
+    for (size_t i = 0; i < table.columns.size(); ++i)
+        out.append("        ")
+            .append(jsonColumn(table.columns[i]))
+            .append(i + 1 < table.columns.size() ? ",\n" : "\n");
+    return out + "      ]\n    }";
+}
+
+} // namespace
+
+std::optional<Format> formatNamed(std::string_view name) {
+    for (Format format : {Format::text, Format::markdown, Format::json})
+        if (name == formatName(format))
+            return format;
+    return std::nullopt;
+}
+
+const char* formatName(Format format) {
+    return formatNames[static_cast<int>(format)];
+}
+
+std::string markdownText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (size_t i = 0; i < text.size();) {
+        const size_t control = controlLength(text, i);
+        const size_t length = control ? control : utf8Length(text, i);
+        if (control || length == 0) {
+            for (size_t end = i + (length ? length : 1); i < end; ++i)
+                appendHexByte(out, static_cast<unsigned char>(text[i]));
+            continue;
+        }
+        const char c = text[i];
+        if (c == ' ' && (i == 0 || i + 1 == text.size())) {
+            out += "&#32;"; // a cell, heading or item loses blanks at its ends
+        } else if (c == '_') {
+            // Between letters or digits it cannot start or end emphasis.
+            if (i == 0 || i + 1 == text.size() || !isAsciiAlnum(text[i - 1]) ||
+                !isAsciiAlnum(text[i + 1]))
+                out += '\\';
+            out += c;
+        } else if (std::string_view("\\`*[]<>&|#~!$@:").find(c) != std::string_view::npos) {
+            out.append(1, '\\').append(1, c);
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return out;
+}
+
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    out.reserve(text.size() + 2);
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t length = utf8Length(text, i);
+        if (length == 0) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out.append(1, '\\').append(1, static_cast<char>(c));
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (controlLength(text, i) > 0) {
+            // The other control characters, and U+2028 and U+2029, which end lines for some
+            // readers of JSON.
+            unsigned long point = c;
+            for (size_t k = 1; k < length; ++k)
+                point = point << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            point &= length == 1 ? 0x7F : length == 2 ? 0x7FF : 0xFFFF;
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += hexDigits[point >> shift & 0xF];
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return out + "\"";
+}
+
+TableRecord tableRecord(Format format, const std::string& name, const db::TableColumns& columns) {
+    const bool text = format == Format::text;
+    TableRecord table;
+    table.name = text ? escapedName(name) : name;
+    if (!text) {
+        table.details = columns.table;
+        if (columns.error)
+            table.unreadable = columns.error->what();
+    }
+    const bool described = !text && columns.details.size() == columns.fields.size();
+    table.columns.reserve(columns.fields.size());
+    for (size_t i = 0; i < columns.fields.size(); ++i) {
+        const db::Field& field = columns.fields[i];
+        ColumnRecord column;
+        column.name = text ? escapedName(field.name) : field.name;
+        column.type = typeText(field);
+        if (format == Format::json) {
+            column.ado = field;
+            column.ado->name.clear();
+        }
+        if (described)
+            column.details = columns.details[i];
+        table.columns.push_back(std::move(column));
+    }
+    return table;
+}
+
+std::string documentHead(Format format, std::string_view server, std::string_view database,
+                         const std::vector<std::string>& tables) {
+    if (format == Format::json)
+        return "{\n  \"format\": \"orvendel-structure\",\n  \"version\": " +
+               std::to_string(jsonVersion) + ",\n  \"server\": " + jsonString(server) +
+               ",\n  \"database\": " + jsonString(database) + ",\n  \"tables\": [\n";
+    std::string out = "# Structure of " + markdownText(database) + " on " + markdownText(server) +
+                      "\n\n## Contents\n\n";
+    for (size_t i = 0; i < tables.size(); ++i)
+        out += std::to_string(i + 1) + ". [" + markdownText(tables[i]) + "](#table-" +
+               std::to_string(i + 1) + ")\n";
+    return out + "\n";
+}
+
+std::string documentTable(Format format, size_t index, const TableRecord& table) {
+    return format == Format::json ? jsonTable(index, table) : markdownTable(index, table);
+}
+
+std::string documentTail(Format format) {
+    return format == Format::json ? "\n  ]\n}\n" : "";
+}
+
+} // namespace orv::report

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "db/ColumnDetails.h"
+#include "db/ColumnTypes.h"
+#include "db/TableColumns.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orv::report {
+
+// The formats a report is written in. Text is the desktop program's report; Markdown and JSON
+// also carry what the catalogue says of each table and column.
+enum class Format { text, markdown, json };
+
+std::optional<Format> formatNamed(std::string_view name);
+const char* formatName(Format format);
+
+// The version of the JSON document's layout (docs/structure.schema.json).
+inline constexpr int jsonVersion = 1;
+
+// One column as a report of some format records it.
+struct ColumnRecord {
+    std::string name;
+    std::string type;                         // the text report's type text
+    std::optional<db::Field> ado;             // JSON only; its name is left empty
+    std::optional<db::ColumnDetails> details; // Markdown and JSON, where the catalogue has them
+
+    bool operator==(const ColumnRecord&) const = default;
+};
+
+// One table as a report of some format records it.
+struct TableRecord {
+    std::string name;
+    std::optional<db::TableDetails> details;
+    std::vector<ColumnRecord> columns;
+    std::optional<std::string> unreadable; // why its columns could not be read (not in text)
+
+    bool operator==(const TableRecord&) const = default;
+};
+
+// A table as `format` records it. The text report writes names with control characters
+// escaped, so its records hold them so.
+TableRecord tableRecord(Format format, const std::string& name, const db::TableColumns& columns);
+
+// The pieces of a Markdown or JSON document, in file order; `index` counts tables from 0.
+std::string documentHead(Format format, std::string_view server, std::string_view database,
+                         const std::vector<std::string>& tables);
+std::string documentTable(Format format, size_t index, const TableRecord& table);
+std::string documentTail(Format format);
+
+// Text for a Markdown table cell, heading or list item that reads back as it was: Markdown's
+// punctuation and the cell separator backslash-escaped, control characters and invalid UTF-8
+// as \xHH, blanks at either end as &#32;.
+std::string markdownText(std::string_view text);
+
+// A JSON string literal; invalid UTF-8 becomes U+FFFD.
+std::string jsonString(std::string_view text);
+
+// A report read back: the tables it records, in its order.
+struct Snapshot {
+    Format format = Format::text;
+    std::vector<TableRecord> tables;
+};
+
+// Reads a report of any format, telling the format by its first line; throws orv::Error naming
+// the line where it is not a report this program writes.
+Snapshot parseReport(std::string_view text);
+
+// The differences of `live` from `recorded`, one line each, in table order: tables added (+),
+// removed (-), changed (~), then columns likewise. Both must be records of the same format.
+std::vector<std::string> differences(const std::vector<TableRecord>& recorded,
+                                     const std::vector<TableRecord>& live);
+
+} // namespace orv::report
