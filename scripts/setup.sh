@@ -16,6 +16,7 @@ packages=(
   qt6-base-dev libgtest-dev
   unixodbc unixodbc-dev odbc-mariadb mariadb-server mariadb-client
   fonts-liberation2 xvfb xauth imagemagick openssl
+  cmark-gfm python3-jsonschema
 )
 for arg; do
   case $arg in
