@@ -509,8 +509,9 @@ std::string usageText() {
     return R"(Usage: orvendel-export [OPTION]... TABLE...
   or:  orvendel-export [OPTION]... --all
   or:  orvendel-export [OPTION]... --list
+  or:  orvendel-export [OPTION]... --check FILE (TABLE... | --all)
 Write the structure report of MySQL tables, the same report the Orvendel desktop program
-writes, without a display.
+writes, without a display; or check that tables still have the structure a report records.
 
 The login is the one Orvendel saved, with these values put over it:
       --server=HOST      server name or address
@@ -536,6 +537,14 @@ mariadb clients: the password and the table structures then travel encrypted.
       --all              report every listed table
   -o, --output=FILE      write the report to FILE, which is only replaced once the
                          report is complete (default: standard output)
+      --format=FORMAT    text: the desktop program's report (the default);
+                         markdown: a document with each table's kind, engine and
+                         comment and each column's declared type, nullability, key,
+                         default, extra and comment; json: the same for programs
+                         (docs/structure.schema.json)
+      --check=FILE       compare the tables with FILE, an earlier report of any format,
+                         as far as its format records them; print the differences
+                         and write no report
       --help             display this help and exit
       --version          output version information and exit
 
@@ -546,6 +555,12 @@ Exit status:
  0  the report was written
  1  the report was written, but some tables could not be read or were not found
  2  nothing was exported (bad usage, no connection or a lost one, output not writable)
+With --check:
+ 0  the tables have the structure FILE records
+ 1  some tables could not be read or were not found: they were not checked
+ 2  bad usage, no connection or a lost one
+ 3  the structure differs from FILE: the differences are printed
+ 4  FILE cannot be read, or is not a report
 )";
 }
 

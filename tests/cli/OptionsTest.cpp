@@ -35,6 +35,8 @@ TEST(CliOptions, HelpVersionAndBadUsageAreAnsweredWithoutAServer) {
         {{"--all", "--\033[2Jgröße\xc2\x9b"},
          2,
          "orvendel-export: unknown option --?[2Jgröße? (see orvendel-export --help)\n"},
+        {{"--format", "yaml", "--all"}, 2, "--format yaml is not one of text, markdown, json"},
+        {{"--check", "a.json", "--format=json", "--all"}, 2, "--check writes no report"},
         {{"--password", "secret", "--all"}, 2, "--password-stdin"},
         {{"--password=secret", "--all"}, 2, "--password-stdin"},
         {{"-psecret", "--all"}, 2, "--password-stdin"},
