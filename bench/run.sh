@@ -11,6 +11,7 @@
 #   6. 2,000,000 rows against none: time and peak memory of the export
 #   7. 2,000 tables while one of them is behind a metadata lock
 #   8. 20,000 tables listed into the selection window's list
+#   9. 20,000 tables as Markdown and JSON against text, and --check against each report
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/setup.sh" --programs >/dev/null

@@ -246,3 +246,30 @@ printf '   '
 run_measured env QT_QPA_PLATFORM=offscreen "$bin/orvendel-list-bench" "$host" "$port" "$user" \
   "$password" wide 2>/dev/null
 echo "   $connections logins, peak $rss MB (goal: under 2 s)"
+
+echo "9. 20,000 tables as documents, and --check against their own reports"
+ours_text() { ours "$1" --database wide --all -o "$out/wide.txt"; }
+ours_json() { ours "$1" --database wide --all --format json -o "$out/wide.json"; }
+ours_markdown() { ours "$1" --database wide --all --format markdown -o "$out/wide.md"; }
+figures "--format text (3 runs)" 3 - ours_text
+text_took=$median_took
+figures "--format json (3 runs)" 3 - ours_json
+json_took=$median_took
+figures "--format markdown (3 runs)" 3 - ours_markdown
+echo "   ratio json $(ratio "$json_took" "$text_took"), markdown $(ratio "$median_took" "$text_took")" \
+  "to text (goal: json at most 1.2); $(wc -c <"$out/wide.json") bytes of JSON," \
+  "$(wc -c <"$out/wide.md") of Markdown, $(wc -c <"$out/wide.txt") of text"
+for format in json md txt; do
+  check_it() { ours "$1" --database wide --all --check "$out/wide.$format" >"$out/check.out"; }
+  figures "--check against the $format report (3 runs)" 3 - check_it
+  echo "      $(tail -n 1 "$out/check.out")"
+done
+"${root[@]}" -e "ALTER TABLE wide.w777 MODIFY name varchar(46) NOT NULL"
+for format in json txt; do
+  run_measured "$bin/orvendel-export" --server "$host" --port "$port" --user "$user" \
+    --password-stdin --database wide --all --check "$out/wide.$format" \
+    >"$out/check.out" <<<"$password"
+  echo "   after an ALTER, --check against the $format report: exit status $code, $took s:"
+  sed 's/^/      /' "$out/check.out"
+done
+"${root[@]}" -e "ALTER TABLE wide.w777 MODIFY name varchar(45)"

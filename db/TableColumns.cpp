@@ -313,6 +313,16 @@ void attachDetails(TableColumns& columns, std::optional<TableDetails> table,
     columns.table = std::move(table);
     if (columns.fields.empty())
         return;
+    // From the catalogue the fields come in the catalogue's order.
+    if (details.size() == columns.fields.size() &&
+        std::equal(
+            details.begin(), details.end(), columns.fields.begin(),
+            [](const auto& detail, const Field& field) { return detail.first == field.name; })) {
+        columns.details.reserve(details.size());
+        for (auto& detail : details)
+            columns.details.push_back(std::move(detail.second));
+        return;
+    }
     std::map<std::string, ColumnDetails*> byName;
     for (auto& [name, column] : details)
         byName[name] = &column;

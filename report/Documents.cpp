@@ -94,49 +94,78 @@ std::string markdownTable(size_t index, const TableRecord& table) {
     return out + "\n";
 }
 
-// JSON: one table, one line a column.
-std::string jsonOptional(const std::optional<std::string>& text) {
-    return text ? jsonString(*text) : "null";
+// JSON: one table, one line a column, appended to one text.
+void appendJson(std::string& out, std::string_view text);
+
+void appendJsonOrNull(std::string& out, const std::optional<std::string>& text) {
+    if (text)
+        appendJson(out, *text);
+    else
+        out += "null";
 }
 
-std::string jsonColumn(const ColumnRecord& column) {
-    std::string out =
-        "{\"name\": " + jsonString(column.name) + ", \"type\": " + jsonString(column.type);
-    if (const auto& d = column.details)
-        out += ", \"columnType\": " + jsonString(d->columnType) +
-               ", \"nullable\": " + (d->nullable ? "true" : "false") +
-               ", \"key\": " + jsonString(d->key) +
-               ", \"default\": " + jsonOptional(d->defaultValue) +
-               ", \"extra\": " + jsonString(d->extra) +
-               ", \"generated\": " + jsonOptional(d->generation) +
-               ", \"comment\": " + jsonString(d->comment);
+void appendJsonColumn(std::string& out, const ColumnRecord& column) {
+    out += "{\"name\": ";
+    appendJson(out, column.name);
+    out += ", \"type\": ";
+    appendJson(out, column.type);
+    if (const auto& d = column.details) {
+        out += ", \"columnType\": ";
+        appendJson(out, d->columnType);
+        out += d->nullable ? ", \"nullable\": true, \"key\": " : ", \"nullable\": false, \"key\": ";
+        appendJson(out, d->key);
+        out += ", \"default\": ";
+        appendJsonOrNull(out, d->defaultValue);
+        out += ", \"extra\": ";
+        appendJson(out, d->extra);
+        out += ", \"generated\": ";
+        appendJsonOrNull(out, d->generation);
+        out += ", \"comment\": ";
+        appendJson(out, d->comment);
+    }
     if (const auto& a = column.ado)
-        out += ", \"ado\": {\"type\": " + std::to_string(a->type) +
-               ", \"definedSize\": " + std::to_string(a->definedSize) +
-               ", \"precision\": " + std::to_string(a->precision) +
-               ", \"scale\": " + std::to_string(a->numericScale) + "}";
-    return out + "}";
+        out.append(", \"ado\": {\"type\": ")
+            .append(std::to_string(a->type))
+            .append(", \"definedSize\": ")
+            .append(std::to_string(a->definedSize))
+            .append(", \"precision\": ")
+            .append(std::to_string(a->precision))
+            .append(", \"scale\": ")
+            .append(std::to_string(a->numericScale))
+            .append("}");
+    out += "}";
 }
 
 std::string jsonTable(size_t index, const TableRecord& table) {
     std::string out = index > 0 ? ",\n" : "";
-    out += "    {\n      \"name\": " + jsonString(table.name) + ",\n";
+    out.reserve(256 + 320 * table.columns.size());
+    out += "    {\n      \"name\": ";
+    appendJson(out, table.name);
+    out += ",\n";
     if (table.details) {
-        out += "      \"kind\": " + jsonString(table.details->kind) + ",\n";
-        out += "      \"engine\": " + jsonOptional(table.details->engine) + ",\n";
-        out += "      \"comment\": " + jsonString(table.details->comment) + ",\n";
+        out += "      \"kind\": ";
+        appendJson(out, table.details->kind);
+        out += ",\n      \"engine\": ";
+        appendJsonOrNull(out, table.details->engine);
+        out += ",\n      \"comment\": ";
+        appendJson(out, table.details->comment);
+        out += ",\n";
     }
-    if (table.unreadable)
-        out += "      \"unreadable\": " + jsonString(*table.unreadable) + ",\n";
+    if (table.unreadable) {
+        out += "      \"unreadable\": ";
+        appendJson(out, *table.unreadable);
+        out += ",\n";
+    }
     if (!table.columns.empty() && !table.columns.front().details)
         out += "      \"note\": \"the server's catalogue does not describe these columns\",\n";
     if (table.columns.empty())
         return out + "      \"columns\": []\n    }";
     out += "      \"columns\": [\n";
-    for (size_t i = 0; i < table.columns.size(); ++i)
-        out.append("        ")
-            .append(jsonColumn(table.columns[i]))
-            .append(i + 1 < table.columns.size() ? ",\n" : "\n");
+    for (size_t i = 0; i < table.columns.size(); ++i) {
+        out += "        ";
+        appendJsonColumn(out, table.columns[i]);
+        out += i + 1 < table.columns.size() ? ",\n" : "\n";
+    }
     return out + "      ]\n    }";
 }
 
@@ -165,7 +194,11 @@ std::string markdownText(std::string_view text) {
             continue;
         }
         const char c = text[i];
-        if (c == ' ' && (i == 0 || i + 1 == text.size())) {
+        if (isAsciiAlnum(c) ||
+            std::string_view(",.;'\"()-+/=%?^{}").find(c) != std::string_view::npos ||
+            (c == ' ' && i > 0 && i + 1 < text.size())) {
+            out += c; // most of a name: nothing to escape
+        } else if (c == ' ') {
             out += "&#32;"; // a cell, heading or item loses blanks at its ends
         } else if (c == '_') {
             // Between letters or digits it cannot start or end emphasis.
@@ -184,9 +217,24 @@ std::string markdownText(std::string_view text) {
 }
 
 std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    out.reserve(text.size() + 2);
+    std::string out;
+    appendJson(out, text);
+    return out;
+}
+
+namespace {
+
+void appendJson(std::string& out, std::string_view text) {
+    out += '"';
     for (size_t i = 0; i < text.size();) {
+        // Plain ASCII goes over as it is, a run at a time.
+        size_t plain = i;
+        while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F &&
+               text[plain] != '"' && text[plain] != '\\')
+            ++plain;
+        out.append(text.substr(i, plain - i));
+        if ((i = plain) == text.size())
+            break;
         const auto c = static_cast<unsigned char>(text[i]);
         const size_t length = utf8Length(text, i);
         if (length == 0) {
@@ -217,31 +265,33 @@ std::string jsonString(std::string_view text) {
         }
         i += length;
     }
-    return out + "\"";
+    out += '"';
 }
 
-TableRecord tableRecord(Format format, const std::string& name, const db::TableColumns& columns) {
+} // namespace
+
+TableRecord tableRecord(Format format, const std::string& name, db::TableColumns columns) {
     const bool text = format == Format::text;
     TableRecord table;
     table.name = text ? escapedName(name) : name;
     if (!text) {
-        table.details = columns.table;
+        table.details = std::move(columns.table);
         if (columns.error)
             table.unreadable = columns.error->what();
     }
     const bool described = !text && columns.details.size() == columns.fields.size();
     table.columns.reserve(columns.fields.size());
     for (size_t i = 0; i < columns.fields.size(); ++i) {
-        const db::Field& field = columns.fields[i];
+        db::Field& field = columns.fields[i];
         ColumnRecord column;
-        column.name = text ? escapedName(field.name) : field.name;
         column.type = typeText(field);
+        column.name = text ? escapedName(field.name) : std::move(field.name);
         if (format == Format::json) {
-            column.ado = field;
-            column.ado->name.clear();
+            field.name.clear();
+            column.ado = std::move(field);
         }
         if (described)
-            column.details = columns.details[i];
+            column.details = std::move(columns.details[i]);
         table.columns.push_back(std::move(column));
     }
     return table;

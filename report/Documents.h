@@ -43,7 +43,7 @@ struct TableRecord {
 
 // A table as `format` records it. The text report writes names with control characters
 // escaped, so its records hold them so.
-TableRecord tableRecord(Format format, const std::string& name, const db::TableColumns& columns);
+TableRecord tableRecord(Format format, const std::string& name, db::TableColumns columns);
 
 // The pieces of a Markdown or JSON document, in file order; `index` counts tables from 0.
 std::string documentHead(Format format, std::string_view server, std::string_view database,

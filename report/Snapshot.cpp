@@ -7,7 +7,6 @@
 #include <charconv>
 #include <limits>
 #include <map>
-#include <set>
 
 namespace orv::report {
 
@@ -437,32 +436,30 @@ private:
 };
 
 ColumnRecord jsonColumnRecord(Json& json) {
+    // The members a column may have; bits of those seen, so that none comes twice.
+    static const std::string_view members[] = {"name", "type",    "ado",   "columnType", "nullable",
+                                               "key",  "default", "extra", "generated",  "comment"};
+    constexpr unsigned required = 0b111, detailMembers = 0b1111111000;
     ColumnRecord column;
     db::ColumnDetails details;
     db::Field ado;
-    std::set<std::string> seen;
+    unsigned seen = 0;
     json.object([&](const std::string& key) {
-        if (!seen.insert(key).second)
+        const auto found = std::find(std::begin(members), std::end(members), key);
+        if (found == std::end(members))
+            return json.skip();
+        const unsigned bit = 1u << (found - std::begin(members));
+        if (seen & bit)
             json.fail("no second \"" + key + "\"");
-        if (key == "name")
+        seen |= bit;
+        switch (found - std::begin(members)) {
+        case 0:
             column.name = json.string();
-        else if (key == "type")
+            break;
+        case 1:
             column.type = json.string();
-        else if (key == "columnType")
-            details.columnType = json.string();
-        else if (key == "nullable")
-            details.nullable = json.boolean();
-        else if (key == "key")
-            details.key = json.string();
-        else if (key == "default")
-            details.defaultValue = json.optionalString();
-        else if (key == "extra")
-            details.extra = json.string();
-        else if (key == "generated")
-            details.generation = json.optionalString();
-        else if (key == "comment")
-            details.comment = json.string();
-        else if (key == "ado")
+            break;
+        case 2:
             json.object([&](const std::string& field) {
                 if (field == "type")
                     ado.type = json.int32();
@@ -475,19 +472,35 @@ ColumnRecord jsonColumnRecord(Json& json) {
                 else
                     json.skip();
             });
-        else
-            json.skip();
+            break;
+        case 3:
+            details.columnType = json.string();
+            break;
+        case 4:
+            details.nullable = json.boolean();
+            break;
+        case 5:
+            details.key = json.string();
+            break;
+        case 6:
+            details.defaultValue = json.optionalString();
+            break;
+        case 7:
+            details.extra = json.string();
+            break;
+        case 8:
+            details.generation = json.optionalString();
+            break;
+        default:
+            details.comment = json.string();
+        }
     });
-    if (!seen.contains("name") || !seen.contains("type") || !seen.contains("ado"))
+    if ((seen & required) != required)
         json.fail("a column with \"name\", \"type\" and \"ado\"");
     column.ado = ado;
-    const size_t described = std::count_if(seen.begin(), seen.end(), [](const std::string& key) {
-        return key == "columnType" || key == "nullable" || key == "key" || key == "default" ||
-               key == "extra" || key == "generated" || key == "comment";
-    });
-    if (described == 7)
+    if ((seen & detailMembers) == detailMembers)
         column.details = std::move(details);
-    else if (described != 0)
+    else if (seen & detailMembers)
         json.fail("all of a column's details or none");
     return column;
 }

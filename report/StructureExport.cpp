@@ -46,12 +46,13 @@ bool StructureExport::run(ExportStatus& status) {
             status.unreadable(table, *columns.error);
         }
         if (take_) {
-            take_(tableRecord(format_, table, columns));
+            take_(tableRecord(format_, table, std::move(columns)));
             continue;
         }
         if (document) {
             if (!status.step(ExportStep::writeTableHead, table, false, [&] {
-                    file->write(documentTable(format_, i, tableRecord(format_, table, columns)));
+                    file->write(
+                        documentTable(format_, i, tableRecord(format_, table, std::move(columns))));
                 }))
                 return false;
             continue;
