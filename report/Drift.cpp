@@ -116,6 +116,8 @@ void compareTables(const TableRecord& was, const TableRecord& is, std::vector<st
                is.unreadable ? "unreadable" : columnCount(is.columns.size()));
         return;
     }
+    if (was.columns == is.columns)
+        return;
 
     std::map<std::string, size_t> wasIndex, isIndex;
     for (size_t i = 0; i < was.columns.size(); ++i)

@@ -292,6 +292,13 @@ public:
             fail("a string");
         std::string out;
         for (;;) {
+            // Up to the next quote, escape or control character at once.
+            size_t plain = at_;
+            while (plain < text_.size() && text_[plain] != '"' && text_[plain] != '\\' &&
+                   static_cast<unsigned char>(text_[plain]) >= 0x20)
+                ++plain;
+            out.append(text_.substr(at_, plain - at_));
+            at_ = plain;
             if (at_ >= text_.size())
                 fail("the end of a string");
             const char c = text_[at_++];

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -194,6 +195,14 @@ TEST_F(Documents, NothingUncheckedPassesAsEqual) {
     EXPECT_EQ(run.out, "~ t.a: renamed to b\n1 difference from " + dir.file("ok.json") + "\n");
     EXPECT_NE(run.err.find("orvendel-export: table `v`: "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("orvendel-export: 1 table was not checked\n"), std::string::npos);
+    // The documents say why, and stay valid.
+    EXPECT_EQ(exportAs("json", "broken.json").status, 1);
+    EXPECT_EQ(exportAs("markdown", "broken.md").status, 1);
+    expectValidDocuments(dir.file("broken.json"), dir.file("broken.md"));
+    EXPECT_NE(test::readFile(dir.file("broken.md")).find("- Unreadable: \\[ma-"),
+              std::string::npos);
+    ::unlink(dir.file("broken.json").c_str());
+    ::unlink(dir.file("broken.md").c_str());
     // A name asked for that is in neither.
     run = check("ok.json", {"t", "gone"});
     EXPECT_EQ(run.status, 1);
