@@ -129,19 +129,21 @@ TableDetails tableDetails(const Connection::Row& row) {
     return table;
 }
 
-ColumnDetails columnDetails(const Connection::Row& row, DefaultStyle style) {
+// Takes the texts out of the row.
+ColumnDetails columnDetails(Connection::Row& row, DefaultStyle style) {
+    auto take = [&row](int index) { return std::move(row[index]).value_or(std::string()); };
     ColumnDetails column;
-    column.columnType = row[columnType].value_or("");
     column.nullable = row[isNullable] == "YES";
-    column.key = row[columnKey].value_or("");
-    column.extra = row[extra].value_or("");
+    column.key = take(columnKey);
+    column.extra = take(extra);
     column.defaultValue = columnDefault(row[catalogueDefault], style, row[dataType].value_or(""),
                                         column.nullable, column.extra);
-    column.comment = row[columnComment].value_or("");
+    column.columnType = take(columnType);
+    column.comment = take(columnComment);
     // MariaDB gives every column an expression, NULL where it is not generated.
     if (column.extra.find("GENERATED") != std::string::npos &&
         column.extra.find("DEFAULT_GENERATED") == std::string::npos)
-        column.generation = row[generationExpression];
+        column.generation = std::move(row[generationExpression]);
     return column;
 }
 
@@ -280,14 +282,16 @@ std::vector<ColumnReader::Entry> ColumnReader::catalogueEntries(size_t first, si
                   [](const CatalogueEntry& a, const CatalogueEntry& b) {
                       return a.position < b.position;
                   });
-        if (details_)
-            for (CatalogueEntry& e : entries)
-                slot.details.emplace_back(e.name, std::move(e.details));
         // "*" leaves invisible columns out: a prepare must name every column.
         if (std::any_of(entries.begin(), entries.end(),
                         [](const CatalogueEntry& e) { return e.invisible; }))
             for (const CatalogueEntry& e : entries)
                 slot.prepareWith.push_back(e.name);
+        if (details_) {
+            slot.details.reserve(entries.size());
+            for (CatalogueEntry& e : entries)
+                slot.details.emplace_back(std::move(e.name), std::move(e.details));
+        }
         const bool known = std::all_of(entries.begin(), entries.end(),
                                        [](const CatalogueEntry& e) { return e.field.has_value(); });
         if (!known)
