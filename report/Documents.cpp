@@ -55,8 +55,7 @@ std::string markdownRow(const std::vector<std::string>& cells) {
 }
 
 std::string markdownTable(size_t index, const TableRecord& table) {
-    std::string out = "## <a id=\"table-" + std::to_string(index + 1) + "\"></a>" +
-                      markdownText(table.name) + "\n\n";
+    std::string out = markdownAnchor(index) + markdownText(table.name) + "\n\n";
     if (table.details) {
         out += "- Kind: " + markdownText(table.details->kind) + "\n";
         if (table.details->engine)
@@ -170,6 +169,13 @@ std::string jsonTable(size_t index, const TableRecord& table) {
 }
 
 } // namespace
+
+// Both attributes: renderers keep one or the other (renderers also make anchors of a heading's
+// text, each in a way of its own).
+std::string markdownAnchor(size_t index) {
+    const std::string id = "table-" + std::to_string(index + 1);
+    return "## <a id=\"" + id + "\" name=\"" + id + "\"></a>";
+}
 
 std::optional<Format> formatNamed(std::string_view name) {
     for (Format format : {Format::text, Format::markdown, Format::json})

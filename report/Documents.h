@@ -51,6 +51,9 @@ std::string documentHead(Format format, std::string_view server, std::string_vie
 std::string documentTable(Format format, size_t index, const TableRecord& table);
 std::string documentTail(Format format);
 
+// The start of a table's heading in Markdown: "## " and the anchor the contents list links to.
+std::string markdownAnchor(size_t index);
+
 // Text for a Markdown table cell, heading or list item that reads back as it was: Markdown's
 // punctuation and the cell separator backslash-escaped, control characters and invalid UTF-8
 // as \xHH, blanks at either end as &#32;.

@@ -180,7 +180,7 @@ Snapshot parseMarkdown(std::string_view text) {
     }
     lines.expect("", "an empty line");
     for (size_t i = 0; i < count; ++i) {
-        const std::string anchor = "## <a id=\"table-" + std::to_string(i + 1) + "\"></a>";
+        const std::string anchor = markdownAnchor(i);
         std::string_view heading = lines.take("a table's heading");
         if (!heading.starts_with(anchor))
             lines.fail("\"" + anchor + "\" and a table name");

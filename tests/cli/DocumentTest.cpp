@@ -247,7 +247,8 @@ TEST_F(Documents, OddNamesStayInTheirCellsAndReadBack) {
     const std::string markdown = test::readFile(dir.file("odd.markdown"));
     EXPECT_NE(markdown.find("| a\\|b | Integer | int(11) | yes |  | NULL |  |  | x \\| y\\x0Az |"),
               std::string::npos);
-    EXPECT_NE(markdown.find("## <a id=\"table-1\"></a>new\\x0Aline\n"), std::string::npos);
+    EXPECT_NE(markdown.find("## <a id=\"table-1\" name=\"table-1\"></a>new\\x0Aline\n"),
+              std::string::npos);
     const auto [ok, names] = shell(
         "python3 -c 'import json, sys; print([c[\"name\"] for t in json.load(open(sys.argv[1]))"
         "[\"tables\"] for c in t[\"columns\"]])' " +
