@@ -26,6 +26,8 @@ struct Login {
     std::string port;
     TlsMode tlsMode = TlsMode::preferred;
     std::string tlsCaFile{}; // the verify modes' certificate authority (PEM)
+
+    bool operator==(const Login&) const = default;
 };
 
 // The ODBC connection string for a login. Values are inserted as typed; only a value holding
