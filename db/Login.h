@@ -19,6 +19,8 @@ enum class TlsMode {
 
 // The five values of a MySQL login, as typed, and how the connection is secured.
 struct Login {
+    bool operator==(const Login&) const = default;
+
     std::string server;
     std::string user;
     std::string password;
@@ -26,8 +28,6 @@ struct Login {
     std::string port;
     TlsMode tlsMode = TlsMode::preferred;
     std::string tlsCaFile{}; // the verify modes' certificate authority (PEM)
-
-    bool operator==(const Login&) const = default;
 };
 
 // The ODBC connection string for a login. Values are inserted as typed; only a value holding

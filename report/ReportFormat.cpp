@@ -120,8 +120,9 @@ std::string formatReport(std::string_view server, const std::vector<TableStructu
         names.push_back(table.name);
     TextFormat format;
     std::string out = format.head({server, {}, names});
-    for (const TableStructure& table : tables)
-        out += format.table({table.name, {}, db::TableColumns{table.fields, std::nullopt}});
+    for (size_t i = 0; i < tables.size(); ++i)
+        out +=
+            format.table({i, tables[i].name, {}, db::TableColumns{tables[i].fields, std::nullopt}});
     out += format.end();
     return out;
 }

@@ -19,9 +19,9 @@ struct ReportHead {
 // One table as the export read it: its columns, or in columns.error why they could not be read
 // (its fields are then empty).
 struct ReportTable {
+    size_t index; // in report order, from 0
     std::string_view name;
-    // The server's table type as the table list gives it ("BASE TABLE", "VIEW", ...); empty
-    // where the list gives none.
+    // The server's table type ("BASE TABLE", "VIEW", ...) where the export knows it, else empty.
     std::string_view kind;
     const db::TableColumns& columns;
 };

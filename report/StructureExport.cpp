@@ -98,7 +98,7 @@ bool StructureExport::run(ExportStatus& status) {
             return false;
         }
         runStep(ExportStep::writeTable, false, [&] {
-            file->write(format_->table({tables_[table_], {}, columns}));
+            file->write(format_->table({table_, tables_[table_], {}, columns}));
         });
     }
     if (!runStep(ExportStep::finish, true, [&] {
