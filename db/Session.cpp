@@ -49,7 +49,7 @@ bool Session::closedByServer(const Error& error) {
 
 bool Session::answers() {
     // One round trip. "DO 1" would spare the result, but Connector/ODBC 3.1.15 refuses it itself
-    // (42000, "Syntax error or access violation", nothing sent).
+    // (42000, "Syntax error or access violation", native code 0).
     try {
         connection_.firstColumn("SELECT 1");
         return true;
