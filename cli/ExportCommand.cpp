@@ -144,15 +144,16 @@ public:
         progress_.show("Reading the table list of " + login.database + " on " + login.server);
         // One connection lists and exports: an account allowed a single connection at a time
         // must not depend on the server having let go of an earlier one.
-        db::Connection connection;
-        connection.open(login);
-        std::vector<std::string> listed = db::listTables(connection);
+        db::Session session;
+        session.open(login);
+        std::vector<std::string> listed =
+            session.use([](db::Connection& connection) { return db::listTables(connection); });
         if (options_.list)
             return printList(listed);
 
         Selection selection = selectTables(listed, options_);
         if (recorded)
-            return check(login, connection, std::move(selection), *recorded);
+            return check(session, std::move(selection), *recorded);
         for (const std::string& name : selection.missing)
             reportMissing(name, login.database);
         if (selection.tables.empty()) {
@@ -160,7 +161,7 @@ public:
                 error("database " + login.database + " has no tables to export");
             return nothingExported;
         }
-        size_t unreadable = exportTables(login, connection, std::move(selection.tables));
+        size_t unreadable = exportTables(session, std::move(selection.tables));
         return unreadable + selection.missing.size() == 0 ? exported : exportedWithUnreadableTables;
     }
 
@@ -172,6 +173,8 @@ public:
     }
 
 private:
+    class CommandExportStatus;
+
     int printList(const std::vector<std::string>& names) {
         progress_.clear();
         std::string text;
@@ -190,8 +193,8 @@ private:
     }
 
     // Compares the live tables with the earlier report, as far as its format records them.
-    int check(const db::Login& login, db::Connection& connection, Selection selection,
-              report::Snapshot& recorded) {
+    int check(db::Session& session, Selection selection, report::Snapshot& recorded) {
+        const db::Login& login = session.login();
         const report::Format format = recorded.format;
         const auto recordedName = [format](const std::string& name) {
             return format == report::Format::text ? report::escapedName(name) : name;
@@ -219,11 +222,11 @@ private:
         std::vector<report::TableRecord> live;
         std::set<std::string> unreadable;
         if (!selection.tables.empty()) {
-            report::StructureExport job(login, std::move(selection.tables), {}, &connection,
-                                        format);
-            job.recordInto([&](report::TableRecord table) { live.push_back(std::move(table)); });
-            CommandExportStatus status(*this, login, job.tableCount(), &unreadable);
-            job.run(status);
+            // No path: the tables are recorded, nothing is written.
+            report::StructureExport job(session, std::move(selection.tables), {},
+                                        std::make_unique<report::RecordFormat>(format, live));
+            CommandExportStatus status(*this, &unreadable);
+            runJob(job, status, session, "nothing was checked");
             progress_.clear();
         }
         // An unreadable table is not checked, and never passes for an unchanged one.
@@ -258,19 +261,38 @@ private:
         return lines.empty() ? exported : structureDiffers;
     }
 
-    size_t exportTables(const db::Login& login, db::Connection& connection,
-                        std::vector<std::string> tables) {
+    // Runs an export. Once the connection is lost (and cannot be opened again) no later table
+    // can be read either: one error ends it rather than one for every table left.
+    void runJob(report::StructureExport& job, CommandExportStatus& status,
+                const db::Session& session, const std::string& outcome) {
+        try {
+            job.run(status);
+        } catch (const Error& e) {
+            if (job.step() != report::ExportStep::readTable)
+                throw;
+            throw Error("the connection to " + session.login().server +
+                            " was lost while reading table " + db::quotedName(job.table()) + ", " +
+                            outcome + ": " + e.what(),
+                        e.sqlState(), e.nativeCode());
+        }
+    }
+
+    size_t exportTables(db::Session& session, std::vector<std::string> tables) {
         const std::optional<int> descriptor = options_.output
                                                   ? descriptorPath(*options_.output, console_)
                                                   : std::optional<int>(console_.out);
         std::optional<Spool> spool;
         if (descriptor)
             spool.emplace();
-        report::StructureExport job(login, std::move(tables),
-                                    spool ? spool->path() : *options_.output, &connection,
-                                    options_.format.value_or(report::Format::text));
-        CommandExportStatus status(*this, login, job.tableCount());
-        job.run(status);
+        std::unique_ptr<report::ReportFormat> format;
+        if (options_.format.value_or(report::Format::text) == report::Format::text)
+            format = std::make_unique<report::TextFormat>();
+        else
+            format = std::make_unique<report::DocumentFormat>(*options_.format);
+        report::StructureExport job(session, std::move(tables),
+                                    spool ? spool->path() : *options_.output, std::move(format));
+        CommandExportStatus status(*this);
+        runJob(job, status, session, "no report written");
         progress_.clear();
         if (spool) {
             const std::string name = *descriptor == console_.out ? "standard output"
@@ -282,47 +304,43 @@ private:
         return job.unreadableTables();
     }
 
-    // Failures end the command, except an unreadable table, which is reported and written
-    // without columns. Once the connection is lost no later table can be read either: one error
-    // ends the export rather than one for every table left.
+    // Shows which table is being read, and reports an unreadable table, which is written
+    // without columns; every other failure ends the command.
     class CommandExportStatus : public report::ExportStatus {
     public:
-        CommandExportStatus(Command& command, const db::Login& login, size_t tables,
-                            std::set<std::string>* unreadable = nullptr)
-            : command_(command), login_(login), count_(std::to_string(tables)),
-              unreadable_(unreadable) {}
+        explicit CommandExportStatus(Command& command, std::set<std::string>* unreadable = nullptr)
+            : command_(command), unreadable_(unreadable) {}
 
-        bool step(report::ExportStep step, const std::string& table, bool,
-                  const std::function<void()>& work) override {
-            if (step != report::ExportStep::readTable) {
-                work();
-                return true;
-            }
-            command_.progress_.show("Table " + std::to_string(++read_) + " of " + count_ + ": " +
-                                    table);
-            try {
-                work();
-            } catch (const Error& e) {
-                throw Error("the connection to " + login_.server +
-                                " was lost while reading table " + db::quotedName(table) +
-                                ", no report written: " + e.what(),
-                            e.sqlState(), e.nativeCode());
-            }
+        bool wait(const std::function<void()>& work) override {
+            work();
             return true;
         }
-        void unreadable(const std::string& table, const Error& error) override {
-            command_.error("table " + db::quotedName(table) + ": " + error.what());
-            if (unreadable_)
-                unreadable_->insert(table);
+        void started(const std::vector<std::string>& tables) override {
+            tables_ = &tables;
+            reading(0);
         }
-        bool goOn() override { return true; }
+        bool tableRead(size_t index) override {
+            reading(index + 1);
+            return true;
+        }
+        bool tableUnreadable(size_t index, const Error& error) override {
+            command_.error("table " + db::quotedName((*tables_)[index]) + ": " + error.what());
+            if (unreadable_)
+                unreadable_->insert((*tables_)[index]);
+            reading(index + 1);
+            return true;
+        }
 
     private:
+        void reading(size_t index) {
+            if (index < tables_->size())
+                command_.progress_.show("Table " + std::to_string(index + 1) + " of " +
+                                        std::to_string(tables_->size()) + ": " + (*tables_)[index]);
+        }
+
         Command& command_;
-        const db::Login& login_;
-        std::string count_;
+        const std::vector<std::string>* tables_ = nullptr;
         std::set<std::string>* unreadable_; // the tables not read, for a check
-        size_t read_ = 0;
     };
 
     const Options& options_;

@@ -224,7 +224,7 @@ void ColumnReader::load() {
             if (isConnectionLost(e))
                 throw;
             Entry failed;
-            failed.columns = TableColumns{{}, e, {}, {}};
+            failed.columns = TableColumns{{}, e};
             entries_.push_back(std::move(failed));
         }
     }

@@ -20,8 +20,8 @@ struct TableColumns {
     std::optional<Error> error;
     // Read only when asked for: what the catalogue says of the table, and of each field in the
     // same order (empty when the catalogue does not describe every field).
-    std::optional<TableDetails> table;
-    std::vector<ColumnDetails> details;
+    std::optional<TableDetails> table = std::nullopt;
+    std::vector<ColumnDetails> details = {};
 };
 
 // "select * from `name` limit 0", with any back-quote in the name doubled; with column names,

@@ -303,9 +303,10 @@ TableRecord tableRecord(Format format, const std::string& name, db::TableColumns
     return table;
 }
 
-std::string documentHead(Format format, std::string_view server, std::string_view database,
-                         const std::vector<std::string>& tables) {
-    if (format == Format::json)
+std::string DocumentFormat::head(const ReportHead& head) {
+    const std::string_view server = head.server, database = head.database;
+    const std::vector<std::string>& tables = head.tables;
+    if (format_ == Format::json)
         return "{\n  \"format\": \"orvendel-structure\",\n  \"version\": " +
                std::to_string(jsonVersion) + ",\n  \"server\": " + jsonString(server) +
                ",\n  \"database\": " + jsonString(database) + ",\n  \"tables\": [\n";
@@ -317,12 +318,19 @@ std::string documentHead(Format format, std::string_view server, std::string_vie
     return out + "\n";
 }
 
-std::string documentTable(Format format, size_t index, const TableRecord& table) {
-    return format == Format::json ? jsonTable(index, table) : markdownTable(index, table);
+std::string DocumentFormat::table(const ReportTable& table) {
+    const TableRecord record = tableRecord(format_, std::string(table.name), table.columns);
+    return format_ == Format::json ? jsonTable(table.index, record)
+                                   : markdownTable(table.index, record);
 }
 
-std::string documentTail(Format format) {
-    return format == Format::json ? "\n  ]\n}\n" : "";
+std::string DocumentFormat::end() {
+    return format_ == Format::json ? "\n  ]\n}\n" : "";
+}
+
+std::string RecordFormat::table(const ReportTable& table) {
+    tables_.push_back(tableRecord(format_, std::string(table.name), table.columns));
+    return {};
 }
 
 } // namespace orv::report

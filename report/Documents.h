@@ -3,6 +3,7 @@
 #include "db/ColumnDetails.h"
 #include "db/ColumnTypes.h"
 #include "db/TableColumns.h"
+#include "report/ReportFormat.h"
 
 #include <optional>
 #include <string>
@@ -45,11 +46,35 @@ struct TableRecord {
 // escaped, so its records hold them so.
 TableRecord tableRecord(Format format, const std::string& name, db::TableColumns columns);
 
-// The pieces of a Markdown or JSON document, in file order; `index` counts tables from 0.
-std::string documentHead(Format format, std::string_view server, std::string_view database,
-                         const std::vector<std::string>& tables);
-std::string documentTable(Format format, size_t index, const TableRecord& table);
-std::string documentTail(Format format);
+// The structure as a Markdown or JSON document: the text report's type texts, and what the
+// catalogue says of every table and column.
+class DocumentFormat final : public ReportFormat {
+public:
+    explicit DocumentFormat(Format format) : format_(format) {}
+    std::string head(const ReportHead& head) override;
+    std::string table(const ReportTable& table) override;
+    std::string end() override;
+    bool readsDetails() const override { return true; }
+
+private:
+    Format format_;
+};
+
+// Keeps each table as a report of `format` records it, and writes nothing: what --check
+// compares with the earlier report.
+class RecordFormat final : public ReportFormat {
+public:
+    RecordFormat(Format format, std::vector<TableRecord>& tables)
+        : format_(format), tables_(tables) {}
+    std::string head(const ReportHead&) override { return {}; }
+    std::string table(const ReportTable& table) override;
+    std::string end() override { return {}; }
+    bool readsDetails() const override { return format_ != Format::text; }
+
+private:
+    Format format_;
+    std::vector<TableRecord>& tables_;
+};
 
 // The start of a table's heading in Markdown: "## " and the anchor the contents list links to.
 std::string markdownAnchor(size_t index);
