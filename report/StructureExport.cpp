@@ -18,7 +18,7 @@ bool StructureExport::run(ExportStatus& status) {
     const std::string none;
     std::unique_ptr<ReportFile> file;
     if (!status.step(ExportStep::createFile, none, true,
-                     [&] { file = std::make_unique<ReportFile>(path_); }) ||
+                     [&] { file = std::make_unique<ReportFile>(path_, overwrite_); }) ||
         !status.step(ExportStep::writeHead, none, false,
                      [&] { file->write(reportHead(login_.server, tables_)); }))
         return false;

@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 #include "db/Error.h"
 #include "db/Login.h"
+#include "report/ReportFile.h"
 
 #include <functional>
 #include <string>
@@ -47,6 +48,9 @@ public:
     StructureExport(db::Login login, std::vector<std::string> tables, std::string path,
                     db::Connection* connection = nullptr);
 
+    // How an existing file the user may not write is treated; refused unless set otherwise.
+    void setOverwrite(Overwrite overwrite) noexcept { overwrite_ = overwrite; }
+
     // Runs every step; true when the report was written.
     bool run(ExportStatus& status);
 
@@ -58,6 +62,7 @@ private:
     std::vector<std::string> tables_;
     std::string path_;
     db::Connection* connection_;
+    Overwrite overwrite_ = Overwrite::asTheShellDoes;
     size_t unreadable_ = 0;
 };
 

@@ -94,6 +94,9 @@ bool GenerateStructure(const QListWidget& list, const db::Login& login, const QS
     bool ok = false;
     report::StructureExport job(login, std::move(tables),
                                 QFile::encodeName(fileName).toStdString());
+    // The window asked before an existing file is replaced, and a yes removes even a read-only
+    // one.
+    job.setOverwrite(report::Overwrite::confirmed);
     {
         BusyWindow busy(setBusy);
         WindowExportStatus status(trap);
