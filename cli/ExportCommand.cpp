@@ -332,6 +332,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         std::optional<int> port = parseNumber(*options.port);
         if (!port || *port < 1 || *port > 65535)
             throw UsageError("port " + *options.port + " is not a number from 1 to 65535");
+        // A number: 03306 is 3306.
+        options.port = std::to_string(*port);
     }
     if (options.sslCa) {
         if (options.sslCa->empty())

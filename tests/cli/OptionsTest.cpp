@@ -67,6 +67,9 @@ TEST(CliOptions, TheStoredPasswordIsOnlyForItsOwnServerPortAndUser) {
     EXPECT_TRUE(applies({"--database", "other"}));
     EXPECT_TRUE(applies({"--server", "db.example", "--port", "3306", "--user", "ann"}));
     EXPECT_TRUE(applies({"--port", "03306"}));
+    EXPECT_TRUE(
+        cli::storedPasswordApplies({"db.example", "ann", "secret", "shop", "03306"},
+                                   cli::overriddenLogin(stored, cli::parseOptions({"--all"}))));
     EXPECT_FALSE(applies({"--server", "elsewhere.example"}));
     EXPECT_FALSE(applies({"--port", "3307"}));
     EXPECT_FALSE(applies({"--user", "bob"}));
