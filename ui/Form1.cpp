@@ -195,17 +195,17 @@ void Form1::Form_Load() {
     if (trap.holds(124, [&] { return app::FileExists(cursor); }))
         trap.run(126, [&] { pointer_.loadCustom(cursor); });
     // The store is read once, at the first of the five fields.
-    std::optional<settings::StoredLogin> stored;
+    std::optional<settings::StoredLogin> saved;
     trap.run(128, [&] {
-        stored = settings::readStoredLogin();
-        Text1->setText(stored->server);
+        saved = settings::readStoredLogin();
+        Text1->setText(saved->server);
     });
-    trap.run(130, [&] { Text2->setText(stored.value().user); });
-    trap.run(132, [&] { Text3->setText(stored.value().password); });
-    trap.run(134, [&] { Text4->setText(stored.value().database); });
-    trap.run(136, [&] { Text5->setText(stored.value().port); });
-    if (stored && !stored->warning.isEmpty())
-        context_.dialogs.message(this, stored->warning, app::applicationTitle(),
+    trap.run(130, [&] { Text2->setText(saved.value().user); });
+    trap.run(132, [&] { Text3->setText(saved.value().password); });
+    trap.run(134, [&] { Text4->setText(saved.value().database); });
+    trap.run(136, [&] { Text5->setText(saved.value().port); });
+    if (saved && !saved->warning.isEmpty())
+        context_.dialogs.message(this, saved->warning, app::applicationTitle(),
                                  app::MessageIcon::Warning);
     const bool complete = trap.holds(138, [&] {
         return !Text1->text().isEmpty() && !Text2->text().isEmpty() && !Text3->text().isEmpty() &&
@@ -223,7 +223,7 @@ void Form1::Form_Load() {
             trap.holds(140,
                        [&] {
                            const db::Login stored = login();
-                           return waits().run([stored] { return db::TestMySQLConnection(stored); },
+                           return waits().run([this, stored] { return session_.test(stored); },
                                               showWaiting);
                        }) &&
             !waits().ending())
@@ -245,11 +245,11 @@ void Form1::PushButton3_Click() {
     if (!trap.holds(100,
                     [&] {
                         const db::Login current = login();
-                        return waits().run([current] { return db::TestMySQLConnection(current); });
+                        return waits().run([this, current] { return session_.test(current); });
                     }) ||
         waits().ending())
         return;
-    trap.run(102, [&] { AddMySQLToList1(*form2().List1, login(), context_.dialogs); });
+    trap.run(102, [&] { AddMySQLToList1(*form2().List1, session_, context_.dialogs); });
     if (waits().ending())
         return;
     trap.run(104, [&] { form2().show(); });
