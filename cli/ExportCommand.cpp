@@ -455,6 +455,8 @@ Exit status:
  0  the report was written
  1  the report was written, but some tables could not be read or were not found
  2  nothing was exported (bad usage, no connection or a lost one, output not writable)
+A reader that stops reading standard output early ends the command by SIGPIPE, as it
+ends other filters.
 )";
 }
 

@@ -170,26 +170,26 @@ FileLock::FileLock(const std::string& path) {
     // Whoever removes or replaces the lock file meanwhile (a user tidying up) leaves this process
     // holding a lock nobody else sees: the lock counts only on the file still at the path.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-        if (fd_ < 0) {
+        Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
+                               0600));
+        if (file.get() < 0) {
             error_ = errno;
             return;
         }
         int locked = 0;
-        while ((locked = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+        while ((locked = ::flock(file.get(), LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0) {
+            error_ = errno;
+            return;
         }
         struct stat held {};
         struct stat current {};
-        if (locked != 0) {
-            error_ = errno;
-        } else if (::fstat(fd_, &held) == 0 && ::lstat(path.c_str(), &current) == 0 &&
-                   held.st_dev == current.st_dev && held.st_ino == current.st_ino) {
-            error_ = 0;
+        if (::fstat(file.get(), &held) == 0 && ::lstat(path.c_str(), &current) == 0 &&
+            held.st_dev == current.st_dev && held.st_ino == current.st_ino) {
+            fd_ = file.release();
             return;
         }
-        ::close(std::exchange(fd_, -1));
-        if (error_ != 0)
-            return;
     }
     error_ = EAGAIN;
 }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace orv::sys {
 
@@ -20,6 +21,8 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const noexcept { return fd_; }
+    // Hands the descriptor over: it is no longer closed here.
+    int release() noexcept { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
