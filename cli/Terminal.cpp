@@ -24,12 +24,9 @@ namespace {
 volatile std::sig_atomic_t quietTerminal = -1;
 termios echoingSettings{};
 
-// The command stops at once, whatever it waits for (a locked table, a silent server): the
-// terminal's echo comes back, the unfinished files go, and the process dies of the signal, so
-// the shell sees it was stopped rather than failed.
-extern "C" void onInterruption(int signal) {
-    if (quietTerminal >= 0)
-        ::tcsetattr(quietTerminal, TCSANOW, &echoingSettings);
+// The unfinished files go, and the process dies of the signal, as it would by default, so the
+// shell sees how it ended. Async-signal-safe.
+[[noreturn]] void dieOf(int signal) noexcept {
     sys::removeTemporaryFiles();
     ::signal(signal, SIG_DFL);
     sigset_t only;
@@ -37,6 +34,15 @@ extern "C" void onInterruption(int signal) {
     sigaddset(&only, signal);
     ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
     ::raise(signal);
+    std::_Exit(128 + signal);
+}
+
+// The command stops at once, whatever it waits for (a locked table, a silent server): the
+// terminal's echo comes back, and it dies of the signal, stopped rather than failed.
+extern "C" void onInterruption(int signal) {
+    if (quietTerminal >= 0)
+        ::tcsetattr(quietTerminal, TCSANOW, &echoingSettings);
+    dieOf(signal);
 }
 
 // Keeps a terminal's echo off for its lifetime.
@@ -115,17 +121,6 @@ size_t utf8Length(std::string_view text, size_t i) {
     return 0;
 }
 
-[[noreturn]] void endByBrokenPipe() {
-    sys::removeTemporaryFiles();
-    ::signal(SIGPIPE, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, SIGPIPE);
-    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-    ::raise(SIGPIPE);
-    std::_Exit(128 + SIGPIPE);
-}
-
 } // namespace
 
 void catchInterruptions() {
@@ -177,7 +172,7 @@ bool writeOutput(int fd, std::string_view text) {
     if (sys::writeAll(fd, text))
         return true;
     if (errno == EPIPE)
-        endByBrokenPipe();
+        dieOf(SIGPIPE);
     return false;
 }
 
