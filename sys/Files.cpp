@@ -170,8 +170,8 @@ FileLock::FileLock(const std::string& path) {
     // Whoever removes or replaces the lock file meanwhile (a user tidying up) leaves this process
     // holding a lock nobody else sees: the lock counts only on the file still at the path.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
-                               0600));
+        Descriptor file(
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
         if (file.get() < 0) {
             error_ = errno;
             return;
