@@ -83,7 +83,7 @@ bool StructureExport::run(ExportStatus& status) {
     const db::Login& login = session_.login();
     if (!runStep(ExportStep::createFile, true, [&] {
             if (!path_.empty())
-                file = std::make_unique<ReportFile>(path_);
+                file = std::make_unique<ReportFile>(path_, overwrite_);
         }))
         return false;
     runStep(ExportStep::writeHead, false, [&] {
