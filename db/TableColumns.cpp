@@ -58,17 +58,28 @@ enum CatalogueColumnIndex {
     datetimePrecision,
     extra,
     catalogueColumns,
-    // Read for the details only: a column's, or in a table's row its type, engine and comment.
-    isNullable = catalogueColumns,
-    columnKey,
-    catalogueDefault,
-    columnComment,
-    generationExpression,
+    // Read for the details only: a column's in one text (see detailsText), or in a table's row
+    // its type, engine and comment.
+    columnDetailsText = catalogueColumns,
     detailedColumns,
     tableType = dataType,
     tableEngine = columnType,
-    tableComment = columnComment,
+    tableComment = columnDetailsText,
 };
+
+// A column's details as one text, which the driver hands over in one call rather than five:
+//   IS_NULLABLE "|" COLUMN_KEY "|" default comment generation
+// where each of the last three is its length in bytes, ":" and its bytes, or "-" for NULL.
+// (Measured on 20,000 tables of 20 columns: five result columns more cost the export 0.5 s of
+// processor time in the driver's SQLGetData, the one text a fraction of it.)
+std::string detailsText() {
+    auto prefixed = [](const char* value) {
+        return std::string("IF(") + value + " IS NULL, '-', CONCAT(LENGTH(" + value + "), ':', " +
+               value + "))";
+    };
+    return "CONCAT(IS_NULLABLE, '|', COLUMN_KEY, '|', " + prefixed("COLUMN_DEFAULT") + ", " +
+           prefixed("COLUMN_COMMENT") + ", " + prefixed("GENERATION_EXPRESSION") + ")";
+}
 
 // One round trip: the tables' columns, which of them are views (whose computed
 // columns the catalogue may type otherwise than the prepare does), and which have column
@@ -96,12 +107,11 @@ std::string catalogueQuery(const std::vector<std::string>& tables, size_t first,
         "SELECT 'c', TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE, COLUMN_TYPE, "
         "CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, EXTRA";
     if (details)
-        query += ", IS_NULLABLE, COLUMN_KEY, COLUMN_DEFAULT, COLUMN_COMMENT, GENERATION_EXPRESSION";
+        query += ", " + detailsText();
     query += " FROM information_schema.COLUMNS" + where;
     if (details)
         query += " UNION ALL SELECT 't', TABLE_NAME, NULL, NULL, TABLE_TYPE, ENGINE, NULL, NULL, "
-                 "NULL, NULL, NULL, NULL, NULL, NULL, TABLE_COMMENT, NULL "
-                 "FROM information_schema.TABLES" +
+                 "NULL, NULL, NULL, TABLE_COMMENT FROM information_schema.TABLES" +
                  where;
     else
         query += " UNION ALL SELECT 'v', TABLE_NAME" + empty() + " FROM information_schema.TABLES" +
@@ -115,7 +125,7 @@ struct CatalogueEntry {
     std::optional<Field> field; // nullopt: a type not known here
     bool invisible = false;
     std::string name;
-    ColumnDetails details; // when asked for
+    std::optional<ColumnDetails> details; // when asked for, and readable
 };
 
 TableDetails tableDetails(const Connection::Row& row) {
@@ -129,21 +139,55 @@ TableDetails tableDetails(const Connection::Row& row) {
     return table;
 }
 
-// Takes the texts out of the row.
-ColumnDetails columnDetails(Connection::Row& row, DefaultStyle style) {
-    auto take = [&row](int index) { return std::move(row[index]).value_or(std::string()); };
+// Takes the front value of a details text: up to "|", or its length, ":" and its bytes, or "-"
+// for NULL. False when the text is not one.
+bool takeBarred(std::string_view& text, std::string& value) {
+    const size_t bar = text.find('|');
+    if (bar == std::string_view::npos)
+        return false;
+    value = text.substr(0, bar);
+    text.remove_prefix(bar + 1);
+    return true;
+}
+
+bool takePrefixed(std::string_view& text, std::optional<std::string>& value) {
+    if (text.starts_with('-')) {
+        value.reset();
+        text.remove_prefix(1);
+        return true;
+    }
+    const size_t colon = text.find(':');
+    const std::optional<unsigned long long> length =
+        colon == std::string_view::npos ? std::nullopt : number(std::string(text.substr(0, colon)));
+    if (!length || *length > text.size() - colon - 1)
+        return false;
+    value = text.substr(colon + 1, static_cast<size_t>(*length));
+    text.remove_prefix(colon + 1 + static_cast<size_t>(*length));
+    return true;
+}
+
+// Takes the texts out of the row; nullopt when its details text cannot be read.
+std::optional<ColumnDetails> columnDetails(Connection::Row& row, DefaultStyle style) {
+    if (!row[columnDetailsText])
+        return std::nullopt;
     ColumnDetails column;
-    column.nullable = row[isNullable] == "YES";
-    column.key = take(columnKey);
-    column.extra = take(extra);
-    column.defaultValue = columnDefault(row[catalogueDefault], style, row[dataType].value_or(""),
+    std::string_view text = *row[columnDetailsText];
+    std::string nullable;
+    std::optional<std::string> defaultValue, comment, generation;
+    if (!takeBarred(text, nullable) || !takeBarred(text, column.key) ||
+        !takePrefixed(text, defaultValue) || !takePrefixed(text, comment) ||
+        !takePrefixed(text, generation) || !text.empty())
+        return std::nullopt;
+    column.nullable = nullable == "YES";
+    column.extra = std::move(row[extra]).value_or(std::string());
+    column.defaultValue = columnDefault(defaultValue, style, row[dataType].value_or(""),
                                         column.nullable, column.extra);
-    column.columnType = take(columnType);
-    column.comment = take(columnComment);
+    column.columnType = std::move(row[columnType]).value_or(std::string());
+    column.comment = std::move(comment).value_or(std::string());
     // MariaDB gives every column an expression, NULL where it is not generated.
     if (column.extra.find("GENERATED") != std::string::npos &&
         column.extra.find("DEFAULT_GENERATED") == std::string::npos)
-        column.generation = std::move(row[generationExpression]);
+        column.generation = std::move(generation);
     return column;
 }
 
@@ -287,10 +331,12 @@ std::vector<ColumnReader::Entry> ColumnReader::catalogueEntries(size_t first, si
                         [](const CatalogueEntry& e) { return e.invisible; }))
             for (const CatalogueEntry& e : entries)
                 slot.prepareWith.push_back(e.name);
-        if (details_) {
+        if (details_ && std::all_of(entries.begin(), entries.end(), [](const CatalogueEntry& e) {
+                return e.details.has_value();
+            })) {
             slot.details.reserve(entries.size());
             for (CatalogueEntry& e : entries)
-                slot.details.emplace_back(std::move(e.name), std::move(e.details));
+                slot.details.emplace_back(std::move(e.name), std::move(*e.details));
         }
         const bool known = std::all_of(entries.begin(), entries.end(),
                                        [](const CatalogueEntry& e) { return e.field.has_value(); });

@@ -319,7 +319,8 @@ std::string DocumentFormat::head(const ReportHead& head) {
 }
 
 std::string DocumentFormat::table(const ReportTable& table) {
-    const TableRecord record = tableRecord(format_, std::string(table.name), table.columns);
+    const TableRecord record =
+        tableRecord(format_, std::string(table.name), std::move(table.columns));
     return format_ == Format::json ? jsonTable(table.index, record)
                                    : markdownTable(table.index, record);
 }
@@ -329,7 +330,7 @@ std::string DocumentFormat::end() {
 }
 
 std::string RecordFormat::table(const ReportTable& table) {
-    tables_.push_back(tableRecord(format_, std::string(table.name), table.columns));
+    tables_.push_back(tableRecord(format_, std::string(table.name), std::move(table.columns)));
     return {};
 }
 

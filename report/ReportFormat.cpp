@@ -119,9 +119,10 @@ std::string formatReport(std::string_view server, const std::vector<TableStructu
         names.push_back(table.name);
     TextFormat format;
     std::string out = format.head({server, {}, names});
-    for (size_t i = 0; i < tables.size(); ++i)
-        out +=
-            format.table({i, tables[i].name, {}, db::TableColumns{tables[i].fields, std::nullopt}});
+    for (size_t i = 0; i < tables.size(); ++i) {
+        db::TableColumns columns{tables[i].fields, std::nullopt};
+        out += format.table({i, tables[i].name, {}, columns});
+    }
     out += format.end();
     return out;
 }

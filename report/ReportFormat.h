@@ -17,13 +17,13 @@ struct ReportHead {
 };
 
 // One table as the export read it: its columns, or in columns.error why they could not be read
-// (its fields are then empty).
+// (its fields are then empty). The export is done with the columns: a format may take them.
 struct ReportTable {
     size_t index; // in report order, from 0
     std::string_view name;
     // The server's table type ("BASE TABLE", "VIEW", ...) where the export knows it, else empty.
     std::string_view kind;
-    const db::TableColumns& columns;
+    db::TableColumns& columns;
 };
 
 // A kind of report. The export asks for the head, then for each table in report order, then
