@@ -137,10 +137,11 @@ void Connection::open(const Login& login) {
         std::chrono::seconds(timeouts.openSeconds),
         [login, timeouts, ca] { return openLink(login, timeouts, ca); },
         [&login, &timeouts] {
-            return Error("The server " + serverName(login) +
-                             " did not complete the connection within " +
-                             std::to_string(timeouts.openSeconds) + " seconds: it was given up.",
-                         "HYT00");
+            return Error(
+                "The server " + serverName(login) + " did not complete the connection within " +
+                    std::to_string(timeouts.openSeconds) +
+                    (timeouts.openSeconds == 1 ? " second" : " seconds") + ": it was given up.",
+                "HYT00");
         }));
 }
 

@@ -8,6 +8,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -73,6 +75,11 @@ const Identity& serverIdentity() {
     return identity;
 }
 
+const Identity& otherIdentity() {
+    static const Identity identity = selfSigned("Another authority");
+    return identity;
+}
+
 // Capability flags of the greeting: a MySQL 8.0 server (CLIENT_LONG_PASSWORD, which MariaDB
 // servers leave out), protocol 4.1, authentication plugins, and TLS when offered.
 constexpr unsigned plainCapabilities =
@@ -93,8 +100,9 @@ std::string greeting(bool tls, std::string_view version, bool versionEnds) {
     const unsigned flags = plainCapabilities | (tls ? tlsCapability : 0);
     std::string payload = "\x0a";
     payload += version;
-    if (versionEnds)
-        payload += '\0';
+    if (!versionEnds)
+        return packet(0, payload + std::string(40, 'u'));
+    payload += '\0';
     payload += std::string("\x07\0\0\0", 4) + "abcdefgh" + '\0';
     payload += static_cast<char>(flags & 0xff);
     payload += static_cast<char>((flags >> 8) & 0xff);
@@ -151,6 +159,12 @@ struct FakeServer::State {
     }
 
     void serve(int fd, size_t index) {
+        // OpenSSL writes with write(): a client gone must not end the test with SIGPIPE. The
+        // signal goes to the writing thread, which holds it pending until it ends.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         Connection connection{*this, fd, index};
         connection.run();
     }
@@ -162,6 +176,7 @@ struct FakeServer::State {
         void run() {
             const Greeting kind = state_.setup.greeting;
             const bool tls = kind == Greeting::tls || kind == Greeting::endlessTlsHandshake ||
+                             kind == Greeting::otherCertificateAfterFirst ||
                              (kind == Greeting::tlsToFirstOnly && index_ == 0);
             const std::string hello =
                 greeting(tls, kind == Greeting::longVersion ? std::string(600, 'v') : "8.0.36-fake",
@@ -259,7 +274,10 @@ struct FakeServer::State {
 
         bool startTls() {
             context_.reset(SSL_CTX_new(TLS_server_method()));
-            const Identity& identity = serverIdentity();
+            const Identity& identity =
+                state_.setup.greeting == Greeting::otherCertificateAfterFirst && index_ > 0
+                    ? otherIdentity()
+                    : serverIdentity();
             if (!context_ ||
                 SSL_CTX_use_certificate(context_.get(), identity.certificate.get()) != 1 ||
                 SSL_CTX_use_PrivateKey(context_.get(), identity.key.get()) != 1)
@@ -338,8 +356,7 @@ const std::string& FakeServer::certificatePem() {
 }
 
 const std::string& FakeServer::otherCertificatePem() {
-    static const Identity other = selfSigned("Another authority");
-    return other.pem;
+    return otherIdentity().pem;
 }
 
 std::string escapedBytes(std::string_view bytes) {

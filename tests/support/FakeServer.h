@@ -10,11 +10,12 @@ namespace orv::test {
 
 // How a fake MySQL server greets each connection.
 enum class Greeting {
-    plain,              // a MySQL 8.0 greeting that offers no TLS
-    tls,                // offers TLS, and makes the handshake with certificatePem()
-    tlsToFirstOnly,     // tls on the first connection, plain on the later ones
-    longVersion,        // plain, with a server version of 600 characters
-    unendedVersion,     // plain, with no NUL after the server version
+    plain,                      // a MySQL 8.0 greeting that offers no TLS
+    tls,                        // offers TLS, and makes the handshake with certificatePem()
+    tlsToFirstOnly,             // tls on the first connection, plain on the later ones
+    otherCertificateAfterFirst, // tls, with otherCertificatePem() after the first connection
+    longVersion,                // plain, with a server version of 600 characters
+    unendedVersion,     // a server version without its NUL, running to the end of the packet
     trickled,           // plain, one byte per pace
     twoStalls,          // plain, in three parts, with a pause of pace after each of the first two
     endlessTlsHandshake // offers TLS, then answers the handshake one byte per pace, for ever

@@ -1,8 +1,9 @@
 // fake-mysql-server GREETING [AUTHENTICATION [PACE_MS]]: a fake MySQL server on a loopback port,
 // for trying a client by hand. Prints "port N", serves until standard input ends, then prints
 // what each connection sent, escaped. GREETING is one of plain, tls, tls-to-first-only,
-// long-version, unended-version, trickled, two-stalls, endless-tls-handshake; AUTHENTICATION is
-// the method asked for after the login ("mysql_clear_password", "dialog", or "-" for none).
+// other-certificate-after-first, long-version, unended-version, trickled, two-stalls,
+// endless-tls-handshake; AUTHENTICATION is the method asked for after the login
+// ("mysql_clear_password", "dialog", or "-" for none).
 
 #include "support/FakeServer.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
         {"plain", Greeting::plain},
         {"tls", Greeting::tls},
         {"tls-to-first-only", Greeting::tlsToFirstOnly},
+        {"other-certificate-after-first", Greeting::otherCertificateAfterFirst},
         {"long-version", Greeting::longVersion},
         {"unended-version", Greeting::unendedVersion},
         {"trickled", Greeting::trickled},
