@@ -31,11 +31,12 @@ struct Login {
 
 // How long opening a connection and its statements may wait.
 struct Timeouts {
-    unsigned connectSeconds =
-        15; // the driver's, for each wait of the login; restarts on every byte
-    unsigned commandSeconds = 30; // the driver's, for each wait of a statement
-    unsigned openSeconds =
-        20; // the program's own, for the whole opening, however the server answers
+    // The driver's, for each wait of the login; restarts with every byte.
+    unsigned connectSeconds = 15;
+    // The driver's, for each wait of a statement.
+    unsigned commandSeconds = 30;
+    // The program's own, for the whole opening, however the server answers.
+    unsigned openSeconds = 20;
 };
 
 // The ODBC connection string for a login. Values are inserted as typed; only a value holding
