@@ -128,9 +128,10 @@ public:
         progress_.show("Reading the table list of " + login.database + " on " + login.server);
         // One connection lists and exports: an account allowed a single connection at a time
         // must not depend on the server having let go of an earlier one.
-        db::Connection connection;
-        connection.open(login);
-        std::vector<std::string> listed = db::listTables(connection);
+        db::Session session;
+        session.open(login);
+        std::vector<std::string> listed =
+            session.use([](db::Connection& connection) { return db::listTables(connection); });
         if (options_.list)
             return printList(listed);
 
@@ -146,7 +147,7 @@ public:
                 error("database " + login.database + " has no tables to export");
             return nothingExported;
         }
-        size_t unreadable = exportTables(login, connection, std::move(selection.tables));
+        size_t unreadable = exportTables(session, std::move(selection.tables));
         return unreadable + selection.missing.size() == 0 ? exported : exportedWithUnreadableTables;
     }
 
@@ -168,18 +169,28 @@ private:
         return exported;
     }
 
-    size_t exportTables(const db::Login& login, db::Connection& connection,
-                        std::vector<std::string> tables) {
+    size_t exportTables(db::Session& session, std::vector<std::string> tables) {
         const std::optional<int> descriptor = options_.output
                                                   ? descriptorPath(*options_.output, console_)
                                                   : std::optional<int>(console_.out);
         std::optional<Spool> spool;
         if (descriptor)
             spool.emplace();
-        report::StructureExport job(login, std::move(tables),
-                                    spool ? spool->path() : *options_.output, &connection);
-        CommandExportStatus status(*this, login, job.tableCount());
-        job.run(status);
+        report::StructureExport job(session, std::move(tables),
+                                    spool ? spool->path() : *options_.output);
+        CommandExportStatus status(*this);
+        try {
+            job.run(status);
+        } catch (const Error& e) {
+            // Once the connection is lost (and cannot be opened again) no later table can be
+            // read either: one error ends the export rather than one for every table left.
+            if (job.step() != report::ExportStep::readTable)
+                throw;
+            throw Error("the connection to " + session.login().server +
+                            " was lost while reading table " + db::quotedName(job.table()) +
+                            ", no report written: " + e.what(),
+                        e.sqlState(), e.nativeCode());
+        }
         progress_.clear();
         if (spool) {
             const std::string name = *descriptor == console_.out ? "standard output"
@@ -191,42 +202,39 @@ private:
         return job.unreadableTables();
     }
 
-    // Failures end the command, except an unreadable table, which is reported and written
-    // without columns. Once the connection is lost no later table can be read either: one error
-    // ends the export rather than one for every table left.
+    // Shows which table is being read, and reports an unreadable table, which is written
+    // without columns; every other failure ends the command.
     class CommandExportStatus : public report::ExportStatus {
     public:
-        CommandExportStatus(Command& command, const db::Login& login, size_t tables)
-            : command_(command), login_(login), count_(std::to_string(tables)) {}
+        explicit CommandExportStatus(Command& command) : command_(command) {}
 
-        bool step(report::ExportStep step, const std::string& table, bool,
-                  const std::function<void()>& work) override {
-            if (step != report::ExportStep::readTable) {
-                work();
-                return true;
-            }
-            command_.progress_.show("Table " + std::to_string(++read_) + " of " + count_ + ": " +
-                                    table);
-            try {
-                work();
-            } catch (const Error& e) {
-                throw Error("the connection to " + login_.server +
-                                " was lost while reading table " + db::quotedName(table) +
-                                ", no report written: " + e.what(),
-                            e.sqlState(), e.nativeCode());
-            }
+        bool wait(const std::function<void()>& work) override {
+            work();
             return true;
         }
-        void unreadable(const std::string& table, const Error& error) override {
-            command_.error("table " + db::quotedName(table) + ": " + error.what());
+        void started(const std::vector<std::string>& tables) override {
+            tables_ = &tables;
+            reading(0);
         }
-        bool goOn() override { return true; }
+        bool tableRead(size_t index) override {
+            reading(index + 1);
+            return true;
+        }
+        bool tableUnreadable(size_t index, const Error& error) override {
+            command_.error("table " + db::quotedName((*tables_)[index]) + ": " + error.what());
+            reading(index + 1);
+            return true;
+        }
 
     private:
+        void reading(size_t index) {
+            if (index < tables_->size())
+                command_.progress_.show("Table " + std::to_string(index + 1) + " of " +
+                                        std::to_string(tables_->size()) + ": " + (*tables_)[index]);
+        }
+
         Command& command_;
-        const db::Login& login_;
-        std::string count_;
-        size_t read_ = 0;
+        const std::vector<std::string>* tables_ = nullptr;
     };
 
     const Options& options_;

@@ -212,7 +212,7 @@ void Form1::Form_Load() {
             trap.holds(140,
                        [&] {
                            const db::Login stored = login();
-                           return waits().run([stored] { return db::TestMySQLConnection(stored); },
+                           return waits().run([this, stored] { return session_.test(stored); },
                                               showWaiting);
                        }) &&
             !waits().ending())
@@ -234,11 +234,11 @@ void Form1::PushButton3_Click() {
     if (!trap.holds(100,
                     [&] {
                         const db::Login current = login();
-                        return waits().run([current] { return db::TestMySQLConnection(current); });
+                        return waits().run([this, current] { return session_.test(current); });
                     }) ||
         waits().ending())
         return;
-    trap.run(102, [&] { AddMySQLToList1(*form2().List1, login(), context_.dialogs); });
+    trap.run(102, [&] { AddMySQLToList1(*form2().List1, session_, context_.dialogs); });
     if (waits().ending())
         return;
     trap.run(104, [&] { form2().show(); });

@@ -1,5 +1,6 @@
 #include "cli/Process.h"
 #include "cli/ServerTools.h"
+#include "db/Session.h"
 #include "settings/Settings.h"
 #include "support/FakeDialogs.h"
 #include "support/FakeServer.h"
@@ -47,10 +48,10 @@ protected:
     // tables selected.
     std::pair<std::string, std::string> desktop(const std::string& database,
                                                 const Strings& selected) {
-        const db::Login login = test::serverLogin(database);
+        db::Session session(test::serverLogin(database));
         QListWidget list;
         list.setSelectionMode(QAbstractItemView::ExtendedSelection);
-        ui::AddMySQLToList1(list, login, dialogs);
+        ui::AddMySQLToList1(list, session, dialogs);
         std::string names;
         for (int i = 0; i < list.count(); ++i) {
             const std::string name = list.item(i)->text().toStdString();
@@ -58,7 +59,7 @@ protected:
             list.item(i)->setSelected(std::count(selected.begin(), selected.end(), name) > 0);
         }
         const std::string path = desktopDir.file("desktop.txt");
-        ui::GenerateStructure(list, login, QString::fromStdString(path), dialogs, [](bool) {});
+        ui::GenerateStructure(list, session, QString::fromStdString(path), dialogs, [](bool) {});
         return {names, test::readFile(path)};
     }
 

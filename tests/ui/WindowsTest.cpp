@@ -665,6 +665,90 @@ TEST_F(Windows, ALongTableNameCanBeReadWhole) {
     EXPECT_EQ(tipAt(list.visualItemRect(found[0]).center()), name);
     EXPECT_EQ(tipAt({5, list.viewport()->height() - 3}),
               "Hold CTRL+Click to select multiple tables");
+    // A name the list shows whole has no tip of its own.
+    EXPECT_EQ(tipAt(list.visualItemRect(list.item(0)).center()),
+              "Hold CTRL+Click to select multiple tables");
+}
+
+// From a stored login to two saved reports, the server sees one login.
+TEST_F(Windows, AWholeSessionLogsInOnce) {
+    // An account of its own, so that the logins of tests running beside this one do not count.
+    test::sql("SET GLOBAL userstat = ON;"
+              "DROP USER IF EXISTS 'win_once'@'localhost', 'win_once'@'127.0.0.1';"
+              "CREATE USER 'win_once'@'localhost' IDENTIFIED BY 'once-pw';"
+              "CREATE USER 'win_once'@'127.0.0.1' IDENTIFIED BY 'once-pw';"
+              "GRANT SELECT ON " +
+              shop + ".* TO 'win_once'@'localhost', 'win_once'@'127.0.0.1';");
+    // Attempts, refused ones too; the server keeps counting across a DROP USER.
+    const auto logins = [] {
+        return std::stoi(
+            test::queryValue("SELECT COALESCE((SELECT TOTAL_CONNECTIONS + DENIED_CONNECTIONS FROM "
+                             "information_schema.USER_STATISTICS WHERE USER = 'win_once'), 0)"));
+    };
+    const int before = logins();
+    db::Login login = test::serverLogin(shop);
+    login.user = "win_once";
+    login.password = "once-pw";
+    store(login);
+    start();
+    ASSERT_TRUE(form1->hasForm2());
+    ui::Form2& form2 = form1->form2();
+    form2.PushButton8->click();
+    for (const char* name : {"first.txt", "second.txt"}) {
+        dialogs.fileNames.push_back(QString::fromStdString(files.file(name)));
+        form2.PushButton5->click();
+    }
+    EXPECT_EQ(dialogs.texts(), (QStringList{"Done.", "Done."}));
+    EXPECT_EQ(test::readFile(files.file("first.txt")), test::readFile(files.file("second.txt")));
+    EXPECT_EQ(logins() - before, 1);
+}
+
+// A connection the server closed (KILL, its idle time-out) is opened again without a word;
+// only when that fails too does the step report it, at its own line.
+TEST_F(Windows, AConnectionTheServerClosedIsOpenedAgain) {
+    ui::Form2& form2 = tableList();
+    form2.PushButton8->click();
+    // The session's connection is the only one in the test's database.
+    const auto sessionId = [this] {
+        return test::queryValue("SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" +
+                                shop + "'");
+    };
+    const auto save = [&](const char* name) {
+        dialogs.fileNames.push_back(QString::fromStdString(files.file(name)));
+        form2.PushButton5->click();
+        return ::access(files.file(name).c_str(), F_OK) == 0 &&
+               test::readFile(files.file(name)).find("3) products\r\n") != std::string::npos;
+    };
+    std::string id = sessionId();
+    test::sql("KILL " + id);
+    EXPECT_TRUE(save("killed.txt"));
+    EXPECT_NE(sessionId(), id);
+
+    form1->session().connection().execute("SET SESSION wait_timeout = 1");
+    id = sessionId();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_TRUE(save("idle.txt"));
+    EXPECT_NE(sessionId(), id);
+
+    form2.PushButton2->click();
+    test::sql("KILL " + sessionId());
+    form1->PushButton3->click();
+    EXPECT_TRUE(form2.isVisible());
+    EXPECT_EQ(items(*form2.List1), (QStringList{"customers", "orders", "products"}));
+    EXPECT_EQ(dialogs.texts(), (QStringList{"Done.", "Done."}));
+
+    // The database is gone: the connection cannot be opened again.
+    test::sql("KILL " + sessionId() + "; DROP DATABASE " + shop);
+    form2.PushButton8->click();
+    EXPECT_FALSE(save("gone.txt"));
+    ASSERT_EQ(dialogs.messages.size(), 3u);
+    EXPECT_EQ(dialogs.messages[2].title, "Application Error");
+    EXPECT_TRUE(dialogs.messages[2].text.contains(
+        "\r\nin Orvendel2021/08/31.Form2.GenerateStructure at line 154\r"))
+        << dialogs.messages[2].text.toStdString();
+    EXPECT_TRUE(dialogs.messages[2].text.contains("Unknown database"))
+        << dialogs.messages[2].text.toStdString();
+    EXPECT_EQ(files.listing(), "idle.txt killed.txt");
 }
 
 // Without a display the program says so in one line; asked for help or its version it answers
