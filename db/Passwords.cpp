@@ -96,32 +96,27 @@ int dialog(MYSQL_PLUGIN_VIO* vio, MYSQL* mysql) {
     }
 }
 
-AuthenticationPlugin clearPasswordPlugin = {
-    authenticationPluginType,
-    authenticationPluginVersion,
-    "mysql_clear_password",
-    "Orvendel",
-    "The password as typed, over encrypted connections only",
-    {1, 0, 0},
-    "MIT",
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    clearPassword};
+AuthenticationPlugin guarded(const char* name, const char* description,
+                             int (*authenticate)(MYSQL_PLUGIN_VIO*, MYSQL*)) {
+    return {authenticationPluginType,
+            authenticationPluginVersion,
+            name,
+            "Orvendel",
+            description,
+            {1, 0, 0},
+            "MIT",
+            nullptr,
+            nullptr,
+            nullptr,
+            nullptr,
+            authenticate};
+}
 
-AuthenticationPlugin dialogPlugin = {authenticationPluginType,
-                                     authenticationPluginVersion,
-                                     "dialog",
-                                     "Orvendel",
-                                     "The password question, over encrypted connections only",
-                                     {1, 0, 0},
-                                     "MIT",
-                                     nullptr,
-                                     nullptr,
-                                     nullptr,
-                                     nullptr,
-                                     dialog};
+// The library keeps pointers to them for the life of the process.
+AuthenticationPlugin clearPasswordPlugin =
+    guarded("mysql_clear_password", "The password as typed, over TLS only", clearPassword);
+AuthenticationPlugin dialogPlugin =
+    guarded("dialog", "The password question, over TLS only", dialog);
 
 // Empty when both are in place.
 std::string registerPlugins() {
