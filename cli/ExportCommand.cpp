@@ -17,6 +17,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace orv::cli {
 
@@ -54,23 +55,19 @@ void addOnce(std::vector<std::string>& names, const std::string& name) {
         names.push_back(name);
 }
 
-std::string fromSettings(const char* key, const char* defaultValue = "") {
-    return settings::ReadSetting(QString::fromLatin1(key), QString::fromLatin1(defaultValue))
-        .toStdString();
+db::Login storedLogin(const settings::StoredLogin& stored) {
+    return {stored.server.toStdString(), stored.user.toStdString(), stored.password.toStdString(),
+            stored.database.toStdString(), stored.port.toStdString()};
 }
 
-db::Login commandLogin(const Options& options, const Console& console) {
-    const db::Login stored = storedLogin();
-    db::Login login = overriddenLogin(stored, options);
-    if (options.passwordStdin) {
-        login.password = readPasswordLine(console.in, "standard input");
-    } else if (!storedPasswordApplies(stored, login) || stored.password.empty()) {
-        // Without a terminal there is nobody to ask: an account without password may still do.
-        login.password =
-            promptPassword(printable("Password for " + login.user + "@" + login.server + ": "))
-                .value_or("");
-    }
-    return login;
+// Ports are numbers: 03306 is 3306, and an empty port is the default one.
+bool samePort(const std::string& one, const std::string& other) {
+    const auto number = [](const std::string& port) {
+        return parseNumber(port.empty() ? settings::defaultPort : port);
+    };
+    const std::optional<int> first = number(one);
+    const std::optional<int> second = number(other);
+    return first && second ? *first == *second : one == other;
 }
 
 // The report goes to a file first even for a descriptor, so that a failed export leaves
@@ -104,7 +101,7 @@ public:
             }
             if (got == 0)
                 break;
-            if (!sys::writeAll(fd, std::string_view(buffer, static_cast<size_t>(got)))) {
+            if (!writeOutput(fd, std::string_view(buffer, static_cast<size_t>(got)))) {
                 failure = errno;
                 break;
             }
@@ -124,7 +121,7 @@ public:
         : options_(options), console_(console), progress_(console.err) {}
 
     int run() {
-        db::Login login = commandLogin(options_, console_);
+        db::Login login = this->login();
         progress_.show("Reading the table list of " + login.database + " on " + login.server);
         // One connection lists and exports: an account allowed a single connection at a time
         // must not depend on the server having let go of an earlier one.
@@ -159,12 +156,30 @@ public:
     }
 
 private:
+    db::Login login() {
+        const settings::StoredLogin saved = settings::readStoredLogin();
+        if (!saved.warning.isEmpty())
+            error("warning: " + saved.warning.toStdString());
+        const db::Login stored = storedLogin(saved);
+        db::Login login = overriddenLogin(stored, options_);
+        if (options_.passwordStdin) {
+            login.password = readPasswordLine(console_.in, "standard input");
+        } else if (!storedPasswordApplies(stored, login) || stored.password.empty()) {
+            // Without a terminal there is nobody to ask: an account without password may
+            // still do.
+            login.password =
+                promptPassword(printable("Password for " + login.user + "@" + login.server + ": "))
+                    .value_or("");
+        }
+        return login;
+    }
+
     int printList(const std::vector<std::string>& names) {
         progress_.clear();
         std::string text;
         for (const std::string& name : names)
             text += report::escapedName(name) + "\n";
-        if (!sys::writeAll(console_.out, text))
+        if (!writeOutput(console_.out, text))
             throw Error(std::string("Cannot write the table list: ") + std::strerror(errno));
         return exported;
     }
@@ -325,6 +340,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         std::optional<int> port = parseNumber(*options.port);
         if (!port || *port < 1 || *port > 65535)
             throw UsageError("port " + *options.port + " is not a number from 1 to 65535");
+        // A number: 03306 is 3306.
+        options.port = std::to_string(*port);
     }
     if (options.sslCa) {
         if (options.sslCa->empty())
@@ -349,12 +366,6 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     return options;
 }
 
-db::Login storedLogin() {
-    return {fromSettings(settings::MyServer, "localhost"), fromSettings(settings::MyUser),
-            fromSettings(settings::MyPassword), fromSettings(settings::MyDatabase),
-            fromSettings(settings::MyPort, "3306")};
-}
-
 db::Login overriddenLogin(const db::Login& stored, const Options& options) {
     db::Login login = stored;
     login.server = options.server.value_or(stored.server);
@@ -367,7 +378,7 @@ db::Login overriddenLogin(const db::Login& stored, const Options& options) {
 }
 
 bool storedPasswordApplies(const db::Login& stored, const db::Login& effective) {
-    return stored.server == effective.server && stored.port == effective.port &&
+    return stored.server == effective.server && samePort(stored.port, effective.port) &&
            stored.user == effective.user;
 }
 
@@ -447,6 +458,8 @@ Exit status:
  0  the report was written
  1  the report was written, but some tables could not be read or were not found
  2  nothing was exported (bad usage, no connection or a lost one, output not writable)
+A reader that stops reading standard output early ends the command by SIGPIPE, as it
+ends other filters.
 )";
 }
 
@@ -464,15 +477,19 @@ int run(const std::vector<std::string>& arguments, const Console& console) {
         return nothingExported;
     }
     if (options.help || options.version)
-        return sys::writeAll(console.out, options.help ? usageText() : versionText())
+        return writeOutput(console.out, options.help ? usageText() : versionText())
                    ? exported
                    : nothingExported;
 
     Command command(options, console);
     try {
         return command.run();
+    } catch (const std::bad_alloc&) {
+        command.error("out of memory: the system would not give the command the memory it "
+                      "needed, and nothing was written");
+        return nothingExported;
     } catch (const std::exception& e) {
-        // Out of memory, no thread, a failing system call: one line like any other failure.
+        // No thread, a failing system call: one line like any other failure.
         command.error(e.what());
         return nothingExported;
     } catch (...) {

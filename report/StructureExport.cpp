@@ -75,7 +75,8 @@ bool StructureExport::run(ExportStatus& status) {
     unreadable_ = 0;
     std::unique_ptr<ReportFile> file;
     const db::Login& login = session_.login();
-    if (!runStep(ExportStep::createFile, true, [&] { file = std::make_unique<ReportFile>(path_); }))
+    if (!runStep(ExportStep::createFile, true,
+                 [&] { file = std::make_unique<ReportFile>(path_, overwrite_); }))
         return false;
     runStep(ExportStep::writeHead, false, [&] {
         file->write(format_->head({login.server, login.database, tables_}));

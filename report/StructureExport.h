@@ -2,6 +2,7 @@
 
 #include "db/Error.h"
 #include "db/Session.h"
+#include "report/ReportFile.h"
 #include "report/ReportFormat.h"
 
 #include <functional>
@@ -49,6 +50,9 @@ public:
     StructureExport(db::Session& session, std::vector<std::string> tables, std::string path,
                     std::unique_ptr<ReportFormat> format = std::make_unique<TextFormat>());
 
+    // How an existing file the user may not write is treated; refused unless set otherwise.
+    void setOverwrite(Overwrite overwrite) noexcept { overwrite_ = overwrite; }
+
     // Runs every step: true when the report was written, false when a hook abandoned it. A
     // failure ends the export and is thrown on; step() and table() then tell where it happened.
     bool run(ExportStatus& status);
@@ -67,6 +71,7 @@ private:
     std::vector<std::string> tables_;
     std::string path_;
     std::unique_ptr<ReportFormat> format_;
+    Overwrite overwrite_ = Overwrite::asTheShellDoes;
     ExportStatus* status_ = nullptr;
     ExportStep step_ = ExportStep::createFile;
     size_t table_ = 0;

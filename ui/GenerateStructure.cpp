@@ -85,6 +85,9 @@ bool GenerateStructure(const QListWidget& list, db::Session& session, const QStr
 
     report::StructureExport job(session, std::move(tables),
                                 QFile::encodeName(fileName).toStdString());
+    // The window asked before an existing file is replaced, and a yes removes even a read-only
+    // one.
+    job.setOverwrite(report::Overwrite::confirmed);
     bool written = false;
     {
         const BusyWindow busy(setBusy);

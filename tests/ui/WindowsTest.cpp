@@ -520,6 +520,55 @@ TEST_F(Windows, AStoredLoginThatTakesLongShowsTheLoginWindowMeanwhile) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
+TEST_F(Windows, StoredValuesOfAnyLengthComeBackWhole) {
+    const QString server(100008, u's');
+    settings::WriteSetting(settings::MyServer, server);
+    start();
+    EXPECT_EQ(form1->Text1->text(), server);
+    EXPECT_EQ(settings::ReadSetting(settings::MyServer), server);
+    form1->Text1->setFocus();
+    QTest::keyClick(form1->Text1, Qt::Key_End);
+    QTest::keyClicks(form1->Text1, "x");
+    EXPECT_EQ(settings::ReadSetting(settings::MyServer), server + "x");
+}
+
+TEST_F(Windows, AnUntrustedOrDamagedStoreIsNamedOnceAndLeftAsItIs) {
+    const db::Login login = test::serverLogin(shop);
+    store(login);
+    const std::string path = config.file("Kestrane.ini");
+    const QString file = QString::fromStdString(path);
+    // The stored login works, but someone else could have written it: its password is not used.
+    ASSERT_EQ(::chmod(path.c_str(), 0620), 0);
+    const std::string stored = test::readFile(path);
+    start();
+    EXPECT_TRUE(form1->isVisible());
+    EXPECT_FALSE(form1->hasForm2());
+    EXPECT_EQ(form1->Text2->text(), QString::fromStdString(login.user));
+    EXPECT_EQ(form1->Text3->text(), "");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].icon, app::MessageIcon::Warning);
+    EXPECT_EQ(dialogs.messages[0].title, "Orvendel");
+    EXPECT_TRUE(dialogs.messages[0].text.startsWith("The settings file " + file +
+                                                    " can be changed by other users"))
+        << dialogs.messages[0].text.toStdString();
+    form1->Text3->setFocus();
+    QTest::keyClicks(form1->Text3, "typed");
+    EXPECT_EQ(test::readFile(path), stored);
+
+    const std::string damaged = "[Orvendel]\nMyServer=db.example\nnot a setting\n";
+    test::writeFile(path, damaged);
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    dialogs.messages.clear();
+    start();
+    EXPECT_EQ(form1->Text1->text(), "localhost");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.startsWith("The settings file " + file +
+                                                    " is damaged: line 3 cannot be read"))
+        << dialogs.messages[0].text.toStdString();
+    QTest::keyClicks(form1->Text1, "typed");
+    EXPECT_EQ(test::readFile(path), damaged);
+}
+
 TEST_F(Windows, EnterAndAltNRunNextAndAltLettersNeverTypeIntoAField) {
     ui::Form1& form = start();
     const db::Login login = test::serverLogin(shop);
