@@ -561,6 +561,9 @@ mariadb clients: the password and the table structures then travel encrypted.
                          check that it was issued for the --server name
       --ssl-ca=FILE      certificate authority file (PEM) for the verify modes; given
                          alone it means --ssl-mode verify-ca
+Except in preferred mode, nothing of the login is sent to a server that offers no
+TLS. In every mode a password asked for as typed is sent only over TLS, and opening
+the connection ends within 20 seconds. Blanks around the server name are ignored.
 
       --list             print the table names, one a line, as Orvendel lists them
       --all              report every listed table

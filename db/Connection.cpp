@@ -1,10 +1,13 @@
 #include "db/Connection.h"
 
 #include "db/Catalogue.h"
+#include "db/Deadline.h"
 #include "db/Error.h"
 #include "db/Odbc.h"
+#include "db/Passwords.h"
 #include "db/Tls.h"
 
+#include <chrono>
 #include <limits>
 #include <optional>
 
@@ -12,36 +15,16 @@ namespace orv::db {
 
 const char* const closedObjectText = "Operation is not allowed when the object is closed.";
 
-namespace {
-
 // After the login the driver sends four statements, each a round trip of its own (SET SESSION
 // SQL_AUTO_IS_NULL=0, SET autocommit=1 and two session-tracking settings). Its multi-statement
 // flag (OPTION=67108864) sends them as two batches, two round trips fewer, but with it the driver
 // leaks memory (LeakSanitizer: 1 KB and more per test process, in libmaodbc.so), so it is not
 // set. No other option (NO_CACHE, NO_SCHEMA, the AUTO_IS_NULL flag, INTERACTIVE) removed any.
 
-// The driver ignores the login time-out while a server accepts and stays silent, and has no
-// query time-out: its own socket time-outs bound both waits. The TLS options go here too.
-std::string withDriverOptions(const std::string& connectionString, const Login& login,
-                              Timeouts timeouts) {
-    const std::string command = std::to_string(timeouts.commandSeconds);
-    return connectionString + driverTlsOptions(login) +
-           "CONN_TIMEOUT=" + std::to_string(timeouts.connectSeconds) + ";READ_TIMEOUT=" + command +
-           ";WRITE_TIMEOUT=" + command + ";";
-}
-
-} // namespace
-
 struct Connection::Impl {
-    odbc::Environment env{nullptr};
     std::optional<odbc::Link> link;
 
     odbc::Statement run(const std::string& sql) const;
-
-    Impl() {
-        env.check(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION,
-                                reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0));
-    }
 };
 
 Connection::Connection(Timeouts timeouts) : timeouts_(timeouts), impl_(std::make_unique<Impl>()) {}
@@ -113,43 +96,66 @@ std::string sessionStatus(const odbc::Link& link, const std::string& name) {
     return textColumn(stmt, 2).value_or("");
 }
 
-} // namespace
-
-void Connection::open(const Login& login) {
-    if (impl_->link)
-        throw Error("Operation is not allowed when the object is open.");
-    checkLogin(login);
-    std::string text = withDriverOptions(connectionString(login), login, timeouts_);
-    if (text.size() > static_cast<size_t>(std::numeric_limits<SQLSMALLINT>::max()))
-        throw Error("The connection string is too long.");
+// Everything that opening a connection may wait for, on a thread that may be abandoned: it owns
+// copies of all it uses.
+odbc::Link openLink(const Login& login, const Timeouts& timeouts, const std::string& ca) {
+    // Abandoned at the deadline, the work still ends by itself soon after.
+    const auto backstop = std::chrono::steady_clock::now() +
+                          std::chrono::seconds(timeouts.openSeconds) + std::chrono::seconds(1);
     const bool checkEncryption = mustCheckEncryption(login.tlsMode);
-    if (checkEncryption &&
-        serverOffersTls(login.server, login.port, timeouts_.connectSeconds) == false)
-        throw Error("The server " + login.server +
-                        " does not offer encrypted connections (TLS), and an encrypted "
-                        "connection was required: nothing was sent to it.",
-                    "08001");
+    std::optional<odbc::Link> link;
     try {
-        impl_->link.emplace(impl_->env, text, timeouts_.connectSeconds);
+        std::string pinned;
+        if (checkEncryption)
+            pinned = serverCertificateFingerprint(
+                serverName(login), login.port, login.tlsMode == TlsMode::verifyCa ? &ca : nullptr,
+                backstop);
+        refuseClearTextPasswordsOnPlainConnections();
+        link.emplace(driverConnectionString(login, timeouts, pinned), timeouts.connectSeconds);
     } catch (const Error& e) {
         const std::string hints = loginFailureHints(login, e);
         if (hints.empty())
             throw;
         throw Error(e.what() + hints, e.sqlState(), e.nativeCode());
     }
-    try {
-        // Between the greeting read above and the login an attacker could have taken the offer
-        // away; the driver would then have logged in unencrypted.
-        if (checkEncryption && sessionStatus(*impl_->link, "Ssl_cipher").empty())
-            throw Error("The connection to " + login.server +
-                            " is not encrypted, though an encrypted connection was required.",
-                        "08001");
-        if (hasOuterBlank(login.database))
-            run(*impl_->link, "USE " + quotedName(login.database));
-    } catch (...) {
-        impl_->link.reset();
-        throw;
-    }
+    // The pinned certificate keeps the login encrypted; this also catches a driver that ignored
+    // the pin.
+    if (checkEncryption && sessionStatus(*link, "Ssl_cipher").empty())
+        throw Error("The connection to " + serverName(login) +
+                        " is not encrypted, though an encrypted connection was required.",
+                    "08001");
+    if (hasOuterBlank(login.database))
+        run(*link, "USE " + quotedName(login.database));
+    return std::move(*link);
+}
+
+} // namespace
+
+void Connection::open(const Login& login) {
+    if (impl_->link)
+        throw Error("Operation is not allowed when the object is open.");
+    checkLogin(login);
+    const std::string pinPlaceholder(
+        mustCheckEncryption(login.tlsMode) ? certificateFingerprintLength : 0, '0');
+    if (driverConnectionString(login, timeouts_, pinPlaceholder).size() >
+        static_cast<size_t>(std::numeric_limits<SQLSMALLINT>::max()))
+        throw Error("The connection string is too long.");
+    // Read here, before anything is sent: a FIFO must fail, not block the driver.
+    const std::string ca =
+        login.tlsMode == TlsMode::verifyCa || login.tlsMode == TlsMode::verifyIdentity
+            ? readCaFile(login.tlsCaFile)
+            : std::string();
+    const Timeouts timeouts = timeouts_;
+    impl_->link.emplace(finishWithin<odbc::Link>(
+        std::chrono::seconds(timeouts.openSeconds),
+        [login, timeouts, ca] { return openLink(login, timeouts, ca); },
+        [&login, &timeouts] {
+            return Error(
+                "The server " + serverName(login) + " did not complete the connection within " +
+                    std::to_string(timeouts.openSeconds) +
+                    (timeouts.openSeconds == 1 ? " second" : " seconds") + ": it was given up.",
+                "HYT00");
+        }));
 }
 
 odbc::Statement Connection::Impl::run(const std::string& sql) const {

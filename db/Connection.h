@@ -12,11 +12,6 @@
 
 namespace orv::db {
 
-struct Timeouts {
-    unsigned connectSeconds = 15;
-    unsigned commandSeconds = 30;
-};
-
 // One database connection, opened and closed explicitly. Using it while closed fails with the
 // same text ADO gives.
 class Connection {
@@ -26,9 +21,10 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Checks the login (checkLogin) and connects with its connection string and TLS mode. A
-    // refused login's error carries loginFailureHints. A database name with a blank at an end,
-    // which the driver drops, is selected after the login as typed.
+    // Checks the login (checkLogin) and its CA file, then connects with its connection string
+    // and TLS mode, within timeouts.openSeconds whatever the server does. A refused login's error
+    // carries loginFailureHints. A database name with a blank at an end, which the driver drops,
+    // is selected after the login as typed.
     void open(const Login& login);
     bool isOpen() const noexcept;
     void close();

@@ -1,6 +1,7 @@
 #include "db/Login.h"
 
 #include "db/Error.h"
+#include "db/Tls.h"
 
 #include <algorithm>
 #include <utility>
@@ -31,6 +32,13 @@ bool isPort(std::string_view port) {
 }
 
 } // namespace
+
+std::string serverName(const Login& login) {
+    const size_t first = login.server.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return "localhost";
+    return login.server.substr(first, login.server.find_last_not_of(blanks) - first + 1);
+}
 
 bool hasOuterBlank(std::string_view value) {
     const std::string_view set = blanks;
@@ -64,10 +72,15 @@ std::string loginFailureHints(const Login& login, const Error& refusal) {
          text.find("secure connection") != std::string_view::npos))
         hints += " The server requires an encrypted connection.";
     if ((login.tlsMode == TlsMode::verifyCa || login.tlsMode == TlsMode::verifyIdentity) &&
-        text.find("TLS/SSL error") != std::string_view::npos)
+        isCertificateRefusal(text))
         hints += " The server's certificate could not be verified with the CA certificate "
                  "file " +
                  login.tlsCaFile + ".";
+    if (text.find(fingerprintMismatchText) != std::string_view::npos)
+        hints += " The login met another certificate than the check of the server just before "
+                 "it: someone may be in between, or the name leads to several servers with "
+                 "certificates of their own (verify-identity accepts any certificate of the CA "
+                 "issued for the name). Nothing of the login was sent.";
     auto blankHint = [&hints](const std::string& value, const char* what, const char* outcome) {
         if (hasOuterBlank(value))
             hints += std::string(" The ") + what +
@@ -101,6 +114,49 @@ std::string connectionString(const Login& login) {
            ";PASSWORD=" + connectionStringValue(login.password) +
            ";DATABASE=" + connectionStringValue(login.database) +
            ";PORT=" + connectionStringValue(login.port) + ";";
+}
+
+// MariaDB Connector/ODBC 3.1.15 with Connector/C 3.3.20 (libmariadb3 of MariaDB 10.11) against
+// MariaDB 10.11 servers (one with TLS and require_secure_transport=ON, one with TLS optional, one
+// without TLS) and fake servers that log every byte, as measured:
+//
+//   options appended                  TLS required     TLS optional     no TLS
+//   none, SSLVERIFY=0, TLSVERSION=..  refused (1045)   plain            plain
+//   FORCETLS=1                        TLS              TLS              plain
+//   FORCETLS=1;SSLCA=right CA         TLS              TLS              plain
+//   FORCETLS=1;SSLCA=other CA         fails in the TLS handshake, before the login
+//   SSLCA=right CA;SSLVERIFY=1        TLS              TLS              fails, nothing sent
+//   FORCETLS=1;SSLVERIFY=1, no CA     fails: self-signed certificate   fails, nothing sent
+//   FORCETLS=1;TLSPEERFP=its SHA-1    TLS              TLS              fails, nothing sent
+//   FORCETLS=1;TLSPEERFP=another      fails after the TLS handshake, before the login
+//
+// Without a TLS option the driver never offers TLS, and a server that requires it answers
+// "Access denied", the wrong-password text. SERVER=localhost also goes over TCP, and is
+// encrypted the same way. SSLCA checks the certificate's chain only; SSLVERIFY=1 also checks
+// that it was issued for the server name. So FORCETLS=1 alone is the MySQL clients' default
+// (encrypted when offered, plain otherwise). A server without TLS is refused before the first
+// byte only with SSLVERIFY=1 or a fingerprint: "TLS/SSL error: SSL is required, but the server
+// does not support it", and the fake server received 0 bytes. TLSPEERFP takes a SHA-1
+// fingerprint only (40 hexadecimal digits, either case, or 59 with colons; a SHA-256 one never
+// matches), and does not check the chain. The client library sends no server name (SNI) in its
+// TLS handshake. So required and verify-ca pin the certificate that the check of the server
+// (serverCertificateFingerprint) met and, for verify-ca, verified; the driver then refuses any
+// other certificate and a server without TLS before the login. The driver reads no CA file in
+// verify-ca: it was read and checked before anything was sent (readCaFile).
+std::string driverConnectionString(const Login& login, const Timeouts& timeouts,
+                                   const std::string& certificateFingerprint) {
+    std::string text = connectionString(login) + "FORCETLS=1;";
+    if (!certificateFingerprint.empty())
+        text += "TLSPEERFP=" + certificateFingerprint + ";";
+    else if (login.tlsMode == TlsMode::verifyCa || login.tlsMode == TlsMode::verifyIdentity)
+        text += "SSLCA=" + connectionStringValue(login.tlsCaFile) + ";";
+    if (login.tlsMode == TlsMode::verifyIdentity)
+        text += "SSLVERIFY=1;";
+    // The driver ignores the login time-out while a server accepts and stays silent, and has no
+    // query time-out: its own socket time-outs bound both waits.
+    const std::string command = std::to_string(timeouts.commandSeconds);
+    return text + "CONN_TIMEOUT=" + std::to_string(timeouts.connectSeconds) +
+           ";READ_TIMEOUT=" + command + ";WRITE_TIMEOUT=" + command + ";";
 }
 
 } // namespace orv::db

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -30,10 +31,33 @@ struct Login {
     std::string tlsCaFile{}; // the verify modes' certificate authority (PEM)
 };
 
+// How long opening a connection and its statements may wait.
+struct Timeouts {
+    // The driver's, for each wait of the login; restarts with every byte.
+    unsigned connectSeconds = 15;
+    // The driver's, for each wait of a statement.
+    unsigned commandSeconds = 30;
+    // The program's own, for the whole opening, however the server answers.
+    unsigned openSeconds = 20;
+};
+
 // The ODBC connection string for a login. Values are inserted as typed; only a value holding
 // ";", "{" or "}" is wrapped in braces (with "}" doubled), so it cannot be read as further keys.
 // The TLS settings are not part of it.
 std::string connectionString(const Login& login);
+
+// The length of a certificate's fingerprint as the driver takes it (SHA-1, in hexadecimal).
+inline constexpr size_t certificateFingerprintLength = 40;
+
+// What the driver is given: the connection string, then the driver's options for the login's TLS
+// mode and the time-outs. A certificate fingerprint, when given, is the only certificate the
+// driver accepts, and it then refuses a server that offers no TLS before sending anything.
+std::string driverConnectionString(const Login& login, const Timeouts& timeouts,
+                                   const std::string& certificateFingerprint = {});
+
+// The server name the driver connects to, and so the one every check of the server uses: blanks
+// at its ends are dropped, as the driver drops them, and an empty name is localhost.
+std::string serverName(const Login& login);
 
 // Throws Error, before anything is sent, for a login the driver would not pass on as typed: a
 // value holding a NUL (which would end the connection string there), a port that is not empty
@@ -41,8 +65,8 @@ std::string connectionString(const Login& login);
 void checkLogin(const Login& login);
 
 // Sentences that explain a refused login beyond the driver's text, each led by a blank: the
-// server wants an encrypted connection, or a value begins or ends with a blank, which the
-// driver drops. Empty when there is nothing to add.
+// server wants an encrypted connection, its certificate was refused, or a value begins or ends
+// with a blank, which the driver drops. Empty when there is nothing to add.
 std::string loginFailureHints(const Login& login, const Error& refusal);
 
 // Whether a value begins or ends with a blank, which the driver drops.

@@ -94,8 +94,15 @@ void check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, SQLHANDLE con
     throw Error(message, reinterpret_cast<const char*>(state), native);
 }
 
-Link::Link(const Environment& env, const std::string& connectionString, SQLULEN loginTimeout)
-    : dbc_(env.get()) {
+Environment Link::odbc3Environment() {
+    Environment env(nullptr);
+    env.check(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION,
+                            reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0));
+    return env;
+}
+
+Link::Link(const std::string& connectionString, SQLULEN loginTimeout)
+    : env_(odbc3Environment()), dbc_(env_.get()) {
     dbc_.check(SQLSetConnectAttr(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT,
                                  reinterpret_cast<SQLPOINTER>(loginTimeout), 0));
     std::string text = connectionString;
@@ -106,7 +113,8 @@ Link::Link(const Environment& env, const std::string& connectionString, SQLULEN 
 }
 
 Link::~Link() noexcept {
-    SQLDisconnect(dbc_.get());
+    if (dbc_.get() != SQL_NULL_HANDLE)
+        SQLDisconnect(dbc_.get());
 }
 
 } // namespace orv::db::odbc

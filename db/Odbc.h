@@ -56,17 +56,24 @@ using Environment = Handle<SQL_HANDLE_ENV>;
 using ConnectionHandle = Handle<SQL_HANDLE_DBC>;
 using Statement = Handle<SQL_HANDLE_STMT>;
 
-// A connected DBC: disconnects before its handle is freed.
+// A connected DBC with an environment of its own, so that it can be handed from the thread that
+// connected to another one, or be left to that thread alone: disconnects before its handles are
+// freed.
 class Link {
 public:
-    Link(const Environment& env, const std::string& connectionString, SQLULEN loginTimeout);
+    Link(const std::string& connectionString, SQLULEN loginTimeout);
     ~Link() noexcept;
+    Link(Link&& other) noexcept = default;
+    Link& operator=(Link&&) = delete;
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
     const ConnectionHandle& handle() const noexcept { return dbc_; }
 
 private:
+    static Environment odbc3Environment();
+
+    Environment env_;
     ConnectionHandle dbc_;
 };
 

@@ -14,7 +14,7 @@ sanitize= programs= config=()
 packages=(
   build-essential cmake pkg-config clang-format
   qt6-base-dev libgtest-dev
-  unixodbc unixodbc-dev odbc-mariadb mariadb-server mariadb-client
+  unixodbc unixodbc-dev odbc-mariadb libmariadb-dev libssl-dev mariadb-server mariadb-client
   fonts-liberation2 xvfb xauth imagemagick openssl
   cmark-gfm python3-jsonschema
 )

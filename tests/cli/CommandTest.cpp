@@ -3,6 +3,7 @@
 #include "db/Session.h"
 #include "settings/Settings.h"
 #include "support/FakeDialogs.h"
+#include "support/FakeServer.h"
 #include "support/Files.h"
 #include "support/TestServer.h"
 #include "ui/GenerateStructure.h"
@@ -348,7 +349,7 @@ TEST_F(Cli, EncryptionThatIsRequiredFailsAgainstAServerWithoutTlsAndSendsNoLogin
     test::sql("SET GLOBAL userstat=ON; DROP USER IF EXISTS 'cli_tls'@'localhost', "
               "'cli_tls'@'127.0.0.1'; CREATE USER 'cli_tls'@'localhost' IDENTIFIED BY 'pw';"
               "CREATE USER 'cli_tls'@'127.0.0.1' IDENTIFIED BY 'pw';");
-    test::writeFile(dir.file("ca.pem"), "not read");
+    test::writeFile(dir.file("ca.pem"), test::FakeServer::certificatePem());
     const std::string notOffered = "orvendel-export: The server 127.0.0.1 does not offer "
                                    "encrypted connections (TLS), and an encrypted connection "
                                    "was required: nothing was sent to it.\n";
