@@ -130,7 +130,12 @@ public:
         // must not depend on the server having let go of an earlier one.
         db::Connection connection;
         connection.open(login);
-        std::vector<std::string> listed = db::listTables(connection);
+        std::vector<std::string> listed;
+        std::vector<db::TableKind> listedKinds;
+        for (db::ListedTable& table : db::listTablesWithKinds(connection)) {
+            listed.push_back(std::move(table.name));
+            listedKinds.push_back(table.kind);
+        }
         if (options_.list)
             return printList(listed);
 
@@ -146,7 +151,15 @@ public:
                 error("database " + login.database + " has no tables to export");
             return nothingExported;
         }
-        size_t unreadable = exportTables(login, connection, std::move(selection.tables));
+        // The selection keeps the list's order, so each selected table is found further on.
+        std::vector<db::TableKind> kinds;
+        for (size_t i = 0; const std::string& name : selection.tables) {
+            while (i < listed.size() && listed[i] != name)
+                ++i;
+            kinds.push_back(i < listed.size() ? listedKinds[i] : db::TableKind::other);
+        }
+        size_t unreadable =
+            exportTables(login, connection, std::move(selection.tables), std::move(kinds));
         return unreadable + selection.missing.size() == 0 ? exported : exportedWithUnreadableTables;
     }
 
@@ -169,7 +182,7 @@ private:
     }
 
     size_t exportTables(const db::Login& login, db::Connection& connection,
-                        std::vector<std::string> tables) {
+                        std::vector<std::string> tables, std::vector<db::TableKind> kinds) {
         const std::optional<int> descriptor = options_.output
                                                   ? descriptorPath(*options_.output, console_)
                                                   : std::optional<int>(console_.out);
@@ -177,7 +190,8 @@ private:
         if (descriptor)
             spool.emplace();
         report::StructureExport job(login, std::move(tables),
-                                    spool ? spool->path() : *options_.output, &connection);
+                                    spool ? spool->path() : *options_.output, &connection,
+                                    std::move(kinds));
         CommandExportStatus status(*this, login, job.tableCount());
         job.run(status);
         progress_.clear();

@@ -2,19 +2,7 @@
 
 #include "db/Connection.h"
 
-#include <algorithm>
-
 namespace orv::db {
-
-std::string quotedName(std::string_view name) {
-    std::string quoted = "`";
-    for (char c : name) {
-        quoted += c;
-        if (c == '`')
-            quoted += '`';
-    }
-    return quoted + "`";
-}
 
 bool isListedTable(std::string_view name) {
     if (name.size() < 3)
@@ -23,9 +11,34 @@ bool isListedTable(std::string_view name) {
     return !(lower(name[0]) == 's' && lower(name[1]) == 'y' && lower(name[2]) == 's');
 }
 
+TableKind tableKind(std::string_view tableType) {
+    if (tableType == "BASE TABLE")
+        return TableKind::baseTable;
+    if (tableType == "SEQUENCE")
+        return TableKind::sequence;
+    if (tableType == "VIEW")
+        return TableKind::view;
+    return TableKind::other;
+}
+
+std::vector<ListedTable> listTablesWithKinds(Connection& connection) {
+    // A name is at most 64 characters of up to 4 bytes; the longest type is "SYSTEM VIEW".
+    constexpr size_t nameBytes = 256, typeBytes = 64;
+    std::vector<ListedTable> tables;
+    connection.forEachRow(
+        showFullTablesQuery, {nameBytes, typeBytes},
+        [&tables](std::span<const Connection::Value> row) {
+            const std::string_view name = row[0].value_or("");
+            if (isListedTable(name))
+                tables.push_back({std::string(name), tableKind(row[1].value_or(""))});
+        });
+    return tables;
+}
+
 std::vector<std::string> listTables(Connection& connection) {
-    std::vector<std::string> names = connection.firstColumn(showTablesQuery);
-    std::erase_if(names, [](const std::string& name) { return !isListedTable(name); });
+    std::vector<std::string> names;
+    for (ListedTable& table : listTablesWithKinds(connection))
+        names.push_back(std::move(table.name));
     return names;
 }
 

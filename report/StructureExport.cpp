@@ -9,9 +9,9 @@
 namespace orv::report {
 
 StructureExport::StructureExport(db::Login login, std::vector<std::string> tables, std::string path,
-                                 db::Connection* connection)
-    : login_(std::move(login)), tables_(std::move(tables)), path_(std::move(path)),
-      connection_(connection) {}
+                                 db::Connection* connection, std::vector<db::TableKind> kinds)
+    : login_(std::move(login)), tables_(std::move(tables)), kinds_(std::move(kinds)),
+      path_(std::move(path)), connection_(connection) {}
 
 bool StructureExport::run(ExportStatus& status) {
     unreadable_ = 0;
@@ -31,7 +31,7 @@ bool StructureExport::run(ExportStatus& status) {
         }))
         return false;
 
-    db::ColumnReader reader(connection, tables_);
+    db::ColumnReader reader(connection, tables_, kinds_);
     for (size_t i = 0; i < tables_.size(); ++i) {
         const std::string& table = tables_[i];
         db::TableColumns columns;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/Catalogue.h"
 #include "db/Connection.h"
 #include "db/Error.h"
 #include "db/Login.h"
@@ -43,9 +44,10 @@ public:
 class StructureExport {
 public:
     // With `connection` (already open) the export reads through it; otherwise it opens and
-    // closes its own.
+    // closes its own. `kinds` are the tables' kinds from the table list, in their order; without
+    // them the export reads the list again.
     StructureExport(db::Login login, std::vector<std::string> tables, std::string path,
-                    db::Connection* connection = nullptr);
+                    db::Connection* connection = nullptr, std::vector<db::TableKind> kinds = {});
 
     // Runs every step; true when the report was written.
     bool run(ExportStatus& status);
@@ -56,6 +58,7 @@ public:
 private:
     db::Login login_;
     std::vector<std::string> tables_;
+    std::vector<db::TableKind> kinds_;
     std::string path_;
     db::Connection* connection_;
     size_t unreadable_ = 0;
