@@ -73,18 +73,27 @@ std::string lengthPrefixed(const std::string& value) {
     return "LENGTH(" + value + "), ':', " + value;
 }
 
-// One round trip: one row per table with its name, its number of columns the user may read,
-// and their records, each the column's name, its position and its type's values:
-//   LENGTH(name) ":" name position "|" value "|" ... value "|" LENGTH(COLUMN_TYPE) ":" COLUMN_TYPE
-// One row per table rather than per column: a driver that holds the whole answer holds a third
-// of the memory (measured on 20,000 tables of 20 columns: 24 MB against 37 MB for a row per
-// column with the values joined, 45 MB for a value per result column) in the same time.
-// Further values of a column go after COLUMN_TYPE, each as lengthPrefixed.
+// COLUMN_TYPE, bounded: only ENUM and SET have longer ones, which are kept apart by a hash of
+// the whole and the catalogue's lengths (all that changes the driver's description of them).
+constexpr const char* boundedColumnType = "IF(CHAR_LENGTH(COLUMN_TYPE) <= 64, COLUMN_TYPE, "
+                                          "CONCAT(LEFT(COLUMN_TYPE, 32), '...', MD5(COLUMN_TYPE)))";
+// The most bytes of a table name and of a record: a name is at most 64 characters of at most
+// 4 bytes; the values of a record are at most some 1,000 bytes.
+constexpr size_t tableNameBytes = 256, recordBytes = 2048;
+
+// One round trip: per column the table's name and the column's record: its name, its position
+// and its type's values,
+//   LENGTH(name) ":" name position "|" value "|" ... value "|" LENGTH(type) ":" type
+// in one text rather than a result column each: the driver holds less when it holds the whole
+// answer, and hands it over faster (measured on 20,000 tables of 20 columns: 38 MB and 0.07 s
+// to fetch, against 45 MB and 0.2-0.4 s for a result column each; one row per table, the records
+// joined by GROUP_CONCAT, held 24 MB but made the server sort: 1.5-2 times the query's time).
+// Further values of a column go after the type, each as lengthPrefixed.
 std::string catalogueQuery(const std::vector<std::string_view>& names) {
     std::string record = "CONCAT(" + lengthPrefixed("COLUMN_NAME") + ", ORDINAL_POSITION, '|'";
     for (const char* value : typeValues)
         record.append(", ").append(value).append(", '|'");
-    record += ", " + lengthPrefixed("COLUMN_TYPE") + ")";
+    record += ", " + lengthPrefixed(boundedColumnType) + ")";
     std::string where = " WHERE TABLE_SCHEMA = DATABASE()";
     if (!names.empty()) {
         where += " AND TABLE_NAME IN (";
@@ -92,12 +101,10 @@ std::string catalogueQuery(const std::vector<std::string_view>& names) {
             where.append(i > 0 ? "," : "").append(textLiteral(names[i]));
         where += ")";
     }
-    // Only the columns the user may select: of CURRENT_USER() and its roles, as the server
-    // reckons them, whoever else has privileges on the table. The names are grouped by their
-    // bytes: the catalogue compares them without regard to letter case.
-    return "SELECT MIN(TABLE_NAME), COUNT(*), GROUP_CONCAT(" + record +
-           " SEPARATOR '') FROM information_schema.COLUMNS" + where +
-           " AND PRIVILEGES LIKE '%select%' GROUP BY CAST(TABLE_NAME AS BINARY) ORDER BY NULL";
+    // Only the columns the user may select: those of CURRENT_USER() and its roles, as the
+    // server reckons them, whoever else has privileges on the table.
+    return "SELECT TABLE_NAME, " + record + " FROM information_schema.COLUMNS" + where +
+           " AND PRIVILEGES LIKE '%select%'";
 }
 
 std::optional<unsigned long long> number(std::string_view text) {
@@ -185,8 +192,7 @@ struct TextHash {
 // What the driver showed of this session, kept while the connection stays open: a second export
 // on it asks the driver only about groups it has not seen.
 struct SessionChecks {
-    bool settingsMade = false;
-    bool longConcatenation = false;
+    bool lockWaitSet = false;
     std::unordered_map<std::string, GroupVerdict, TextHash, std::equal_to<>> verdicts;
 };
 
@@ -277,6 +283,17 @@ public:
 
     size_t prepares() const noexcept { return prepares_; }
 
+    // A server without the setting (before MySQL 5.5) waits as long as it always did; MySQL
+    // takes 0 as its least, a second.
+    void setLockWait(int seconds) {
+        try {
+            connection_.execute("SET SESSION lock_wait_timeout = " + std::to_string(seconds));
+        } catch (const Error& e) {
+            if (isConnectionLost(e))
+                throw;
+        }
+    }
+
     // The length of a part's text in a query, near enough to keep within the limit.
     static size_t partLength(const Part& part) {
         size_t length = 80;
@@ -356,17 +373,6 @@ private:
         }
     }
 
-    // A server without the setting (before MySQL 5.5) waits as long as it always did; MySQL
-    // takes 0 as its least, a second.
-    void setLockWait(int seconds) {
-        try {
-            connection_.execute("SET SESSION lock_wait_timeout = " + std::to_string(seconds));
-        } catch (const Error& e) {
-            if (isConnectionLost(e))
-                throw;
-        }
-    }
-
     Connection& connection_;
     const std::vector<std::string>& tables_;
     std::unordered_map<std::uint32_t, Error> locked_;
@@ -417,8 +423,9 @@ TableColumns preparedColumns(Connection& connection, std::string_view table,
 
 struct ColumnReader::State {
     struct Column {
-        std::uint32_t name;  // in names
+        std::uint32_t name;  // in columnNames
         std::uint32_t group; // in groups
+        std::uint32_t position;
     };
     struct Group {
         std::string key;
@@ -430,6 +437,8 @@ struct ColumnReader::State {
         std::uint32_t first = 0; // its columns in `columns`, in their order
         std::uint32_t count = 0;
         bool inCatalogue = false;
+        bool unreadable = false; // a record of it could not be read
+        bool unordered = false;  // its records came out of order
         bool fromDriver = false;
         std::optional<TableColumns> answer; // the driver's description, or why there is none
     };
@@ -438,10 +447,8 @@ struct ColumnReader::State {
           const std::vector<TableKind>& kinds);
 
     void readCatalogue();
-    // Returns false when a table's record was cut short.
-    bool readCatalogueRows(const std::string& query);
-    void takeCatalogueRow(std::string_view name, std::string_view count, std::string_view records,
-                          bool& complete);
+    void readCatalogueRows(const std::string& query);
+    void takeCatalogueRow(std::string_view name, std::string_view record);
     void forget();
     std::uint32_t groupOf(std::string_view key);
     void describe();
@@ -522,37 +529,46 @@ std::uint32_t ColumnReader::State::groupOf(std::string_view key) {
     return id;
 }
 
-void ColumnReader::State::takeCatalogueRow(std::string_view name, std::string_view count,
-                                           std::string_view records, bool& complete) {
+void ColumnReader::State::takeCatalogueRow(std::string_view name, std::string_view text) {
     const std::optional<std::uint32_t> t = find(name);
-    if (!t || tables[*t].inCatalogue)
+    if (!t)
         return;
-    std::vector<std::pair<unsigned long long, Column>> read;
+    Table& table = tables[*t];
     ColumnRecord record;
-    while (!records.empty() && takeRecord(records, record))
-        read.push_back({record.position, {columnNames.add(record.name), groupOf(record.typeKey)}});
-    // A record cut short (a table whose records are longer than group_concat_max_len) or one
-    // that cannot be read leaves the table to the driver.
-    if (!records.empty() || number(count) != read.size()) {
-        complete = false;
+    if (table.unreadable || !takeRecord(text, record) || !text.empty()) {
+        table.unreadable = true;
         return;
     }
-    std::stable_sort(read.begin(), read.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    Table& table = tables[*t];
-    table.first = static_cast<std::uint32_t>(columns.size());
-    table.count = static_cast<std::uint32_t>(read.size());
-    table.inCatalogue = true;
-    for (const auto& [position, column] : read)
-        columns.push_back(column);
+    // A table's columns are kept together: one whose rows do not follow each other (which
+    // MariaDB's catalogue does not do) is moved to the end first.
+    if (table.inCatalogue && table.first + table.count != columns.size()) {
+        for (std::uint32_t c = 0; c < table.count; ++c)
+            columns.push_back(columns[table.first + c]);
+        table.first = static_cast<std::uint32_t>(columns.size() - table.count);
+    }
+    if (!table.inCatalogue) {
+        table.inCatalogue = true;
+        table.first = static_cast<std::uint32_t>(columns.size());
+    }
+    const auto position = static_cast<std::uint32_t>(record.position);
+    table.unordered = table.unordered || (table.count > 0 && columns.back().position > position);
+    columns.push_back({columnNames.add(record.name), groupOf(record.typeKey), position});
+    ++table.count;
 }
 
-bool ColumnReader::State::readCatalogueRows(const std::string& query) {
-    bool complete = true;
-    connection.forEachRow(query, {256, 24, 0}, [&](std::span<const Connection::Value> row) {
-        takeCatalogueRow(row[0].value_or(""), row[1].value_or(""), row[2].value_or(""), complete);
-    });
-    return complete;
+void ColumnReader::State::readCatalogueRows(const std::string& query) {
+    connection.forEachRow(query, {tableNameBytes, recordBytes},
+                          [this](std::span<const Connection::Value> row) {
+                              takeCatalogueRow(row[0].value_or(""), row[1].value_or(""));
+                          });
+    for (Table& table : tables) {
+        if (table.unreadable)
+            table.inCatalogue = false;
+        if (table.unordered)
+            std::stable_sort(
+                columns.begin() + table.first, columns.begin() + table.first + table.count,
+                [](const Column& a, const Column& b) { return a.position < b.position; });
+    }
 }
 
 void ColumnReader::State::forget() {
@@ -563,32 +579,16 @@ void ColumnReader::State::forget() {
 }
 
 void ColumnReader::State::readCatalogue() {
-    // Once a session: the lock wait of the prepares, and a table's records joined whole (MySQL
-    // joins 1,024 bytes by default, MariaDB 1 MB: a view of 32,768 columns has 1.3 MB). A
-    // server without lock_wait_timeout (before MySQL 5.5) refuses both; a record cut short is
-    // then found, and the length set alone.
-    if (!session.settingsMade) {
-        session.settingsMade = true;
-        try {
-            connection.execute(
-                "SET SESSION lock_wait_timeout = " + std::to_string(lockWaitSeconds) +
-                ", group_concat_max_len = 4294967295");
-            session.longConcatenation = true;
-        } catch (const Error& e) {
-            if (isConnectionLost(e))
-                throw;
-        }
+    // Once a session, for the prepares that may follow.
+    if (!session.lockWaitSet) {
+        session.lockWaitSet = true;
+        describer.setLockWait(lockWaitSeconds);
     }
     std::vector<std::string_view> wanted;
     if (names.size() <= largestList)
         wanted.assign(names.begin(), names.end());
     try {
-        if (!readCatalogueRows(catalogueQuery(wanted)) && !session.longConcatenation) {
-            session.longConcatenation = true;
-            connection.execute("SET SESSION group_concat_max_len = 4294967295");
-            forget();
-            readCatalogueRows(catalogueQuery(wanted));
-        }
+        readCatalogueRows(catalogueQuery(wanted));
         return;
     } catch (const Error& e) {
         if (isConnectionLost(e))
@@ -676,18 +676,8 @@ void ColumnReader::State::addParts(std::vector<Part>& parts,
         partColumns.emplace_back();
         return;
     }
-    // A whole table by "*" unless it has invisible columns, which "*" leaves out, or too many
-    // for one result: "*" costs the server less than names (measured on a view of 32,768
-    // columns: 3.3 s for "*", 5.4 s for the names of 32,767 of them).
-    const Table& table = tables[t];
-    if (which.size() == table.count && table.count <= columnLimit &&
-        std::none_of(columns.begin() + table.first, columns.begin() + table.first + table.count,
-                     [this](const Column& c) { return groups[c.group].invisible; })) {
-        parts.push_back({t, {}, table.count});
-        partColumns.push_back(which);
-        return;
-    }
-    // Otherwise named, split where one prepare would hold too many.
+    // Named, the invisible columns too, which "*" leaves out, and only those the user may select,
+    // which "*" does not heed; split where one prepare would hold too many.
     for (size_t from = 0; from < which.size();) {
         Part part{t, {}, 0};
         std::vector<std::uint32_t> indices;
