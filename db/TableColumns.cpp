@@ -231,14 +231,11 @@ private:
     size_t used_ = blockSize;
 };
 
-// Columns a prepare asks about, of one table: named, or all of them by "*" when none is named,
-// as many as the catalogue shows (0 when it does not show the table).
+// Columns a prepare asks about, of one table: named, or all of them by "*" when none is named
+// (for a table the catalogue does not show, whose prepare is left to say why).
 struct Part {
     std::uint32_t table = 0;
     std::vector<std::string_view> columns;
-    size_t starColumns = 0;
-
-    size_t width() const { return columns.empty() ? starColumns : columns.size(); }
 };
 
 // Asks the driver to describe parts of tables: as many as the limits allow in one prepare,
@@ -266,15 +263,15 @@ public:
                 results[i].error = locked->second;
                 continue;
             }
-            // A part of unknown width is prepared alone.
+            // A part by "*" is prepared alone.
             const size_t partText = partLength(part);
             if (!batch.empty() &&
-                (part.width() == 0 || parts[batch.front()].width() == 0 ||
-                 batch.size() == joinLimit || columns + part.width() > columnLimit ||
+                (part.columns.empty() || parts[batch.front()].columns.empty() ||
+                 batch.size() == joinLimit || columns + part.columns.size() > columnLimit ||
                  text + partText > textLimit))
                 flush();
             batch.push_back(i);
-            columns += part.width();
+            columns += part.columns.size();
             text += partText;
         }
         flush();
@@ -331,7 +328,7 @@ private:
             fields = connection_.describe(joinedQuery(parts, batch));
             size_t asked = 0;
             for (size_t i : batch)
-                asked += parts[i].width();
+                asked += parts[i].columns.size();
             // Every table has a column: none means the server could not describe them (it
             // describes a result of 32,768 columns or more that way), which must not pass for an
             // empty table.
@@ -366,7 +363,7 @@ private:
         }
         auto next = fields.begin();
         for (size_t i : batch) {
-            const size_t count = parts[i].width() == 0 ? fields.size() : parts[i].width();
+            const size_t count = parts[i].columns.empty() ? fields.size() : parts[i].columns.size();
             results[i].fields.assign(std::make_move_iterator(next),
                                      std::make_move_iterator(next + static_cast<long>(count)));
             next += static_cast<long>(count);
@@ -431,7 +428,6 @@ struct ColumnReader::State {
         std::string key;
         std::optional<Field> expected; // the mapping's description, without a name
         GroupVerdict verdict = GroupVerdict::unchecked;
-        bool invisible = false; // left out by "select *"
     };
     struct Table {
         std::uint32_t first = 0; // its columns in `columns`, in their order
@@ -518,10 +514,8 @@ std::uint32_t ColumnReader::State::groupOf(std::string_view key) {
         return found->second;
     Group& group = groups.emplace_back();
     group.key = key;
-    const CatalogueColumn column = catalogueColumn(key);
-    if (std::optional<OdbcColumn> described = driverColumn(column))
+    if (std::optional<OdbcColumn> described = driverColumn(catalogueColumn(key)))
         group.expected = adoField({}, *described);
-    group.invisible = column.extra.find("INVISIBLE") != std::string::npos;
     if (auto known = session.verdicts.find(key); known != session.verdicts.end())
         group.verdict = known->second;
     const auto id = static_cast<std::uint32_t>(groups.size() - 1);
@@ -672,14 +666,14 @@ void ColumnReader::State::addParts(std::vector<Part>& parts,
                                    std::vector<std::vector<std::uint32_t>>& partColumns,
                                    std::uint32_t t, const std::vector<std::uint32_t>& which) const {
     if (!tables[t].inCatalogue) {
-        parts.push_back({t, {}, 0});
+        parts.push_back({t, {}});
         partColumns.emplace_back();
         return;
     }
     // Named, the invisible columns too, which "*" leaves out, and only those the user may select,
     // which "*" does not heed; split where one prepare would hold too many.
     for (size_t from = 0; from < which.size();) {
-        Part part{t, {}, 0};
+        Part part{t, {}};
         std::vector<std::uint32_t> indices;
         size_t length = Describer::partLength(part);
         for (; from < which.size(); ++from) {
@@ -752,13 +746,13 @@ void ColumnReader::State::describe() {
         for (size_t p = 0; p < parts.size(); ++p) {
             const std::uint32_t t = parts[p].table;
             TableColumns& result = results[p];
-            if (p < exemplarParts && result.error)
+            // Every description of a base table's column tells of its group.
+            if (result.error && p < exemplarParts)
                 failed[t] = true;
-            if (p < exemplarParts || !result.error)
-                for (size_t i = 0; i < partColumns[p].size() && !result.error; ++i)
-                    if (catalogueMayAnswer(t))
-                        described.push_back(
-                            {columns[tables[t].first + partColumns[p][i]].group, result.fields[i]});
+            else if (!result.error && catalogueMayAnswer(t))
+                for (size_t i = 0; i < partColumns[p].size(); ++i)
+                    described.push_back(
+                        {columns[tables[t].first + partColumns[p][i]].group, result.fields[i]});
             if (p < exemplarParts)
                 continue;
             // A table described in pieces is their fields in turn, or the first error.

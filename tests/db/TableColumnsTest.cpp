@@ -295,3 +295,31 @@ TEST(TableColumns, AGroupIsConfirmedOnlyWhenEveryDescriptionHasTheMappingsType) 
         {{0, {"name", 200, 45, 45, 0}}, {1, varchar}, {1, {"x", 200, 46, 46, 0}}, {3, blob}});
     EXPECT_EQ(verdicts, (std::vector<V>{V::confirmed, V::differs, V::unchecked, V::differs}));
 }
+
+// The driver's confirmations last as long as the session: a second export on the same
+// connection prepares nothing, a new session checks again.
+TEST(TableColumns, ASessionConfirmsEachGroupOnce) {
+    test::recreateDatabase("cols_session");
+    test::sql("USE cols_session;" +
+              test::readFile(std::string(ORVENDEL_TEST_SOURCE_DIR) + "/report/all-types.sql"));
+    const std::vector<std::string> tables = {"types_latin1", "types_utf8mb4"};
+    db::Connection connection;
+    auto read = [&connection, &tables] {
+        db::ColumnReader reader(connection, tables);
+        std::vector<db::Field> fields = reader.take(0).fields;
+        const db::TableColumns second = reader.take(1);
+        fields.insert(fields.end(), second.fields.begin(), second.fields.end());
+        return std::pair(fields, reader.statistics().prepares);
+    };
+    connection.open(test::serverLogin("cols_session"));
+    const auto [first, firstPrepares] = read();
+    const auto [again, againPrepares] = read();
+    connection.close();
+    connection.open(test::serverLogin("cols_session"));
+    const auto [anew, anewPrepares] = read();
+    EXPECT_EQ(firstPrepares, 1u);
+    EXPECT_EQ(againPrepares, 0u);
+    EXPECT_EQ(anewPrepares, 1u);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(anew, first);
+}
