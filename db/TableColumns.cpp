@@ -436,7 +436,7 @@ struct ColumnReader::State {
         bool unreadable = false; // a record of it could not be read
         bool unordered = false;  // its records came out of order
         bool fromDriver = false;
-        std::optional<TableColumns> answer; // the driver's description, or why there is none
+        bool answered = false; // its answer is in `answers`
     };
 
     State(Connection& connection, const std::vector<std::string>& names,
@@ -472,6 +472,8 @@ struct ColumnReader::State {
     std::vector<std::uint32_t> sameAs; // for each table, the first of its name
     std::vector<Table> tables;
     std::vector<bool> failed; // tables whose prepare as an exemplar failed
+    // The driver's descriptions, and the errors of tables the catalogue could not be asked about.
+    std::unordered_map<std::uint32_t, TableColumns> answers;
     std::deque<Column> columns;
     NameStore columnNames;
     std::deque<Group> groups;
@@ -599,13 +601,14 @@ void ColumnReader::State::readCatalogue() {
         } catch (const Error& e) {
             if (isConnectionLost(e))
                 throw;
-            tables[t].answer = TableColumns{{}, e};
+            tables[t].answered = true;
+            answers[t] = TableColumns{{}, e};
         }
     }
 }
 
 bool ColumnReader::State::mayBeExemplar(std::uint32_t t) const {
-    return sameAs[t] == t && !tables[t].answer && !tables[t].fromDriver && !failed[t] &&
+    return sameAs[t] == t && !tables[t].answered && !tables[t].fromDriver && !failed[t] &&
            catalogueMayAnswer(t);
 }
 
@@ -699,7 +702,7 @@ void ColumnReader::State::describe() {
         // Tables the catalogue cannot answer for go to the driver whole.
         for (std::uint32_t t = 0; t < tables.size(); ++t) {
             Table& table = tables[t];
-            if (sameAs[t] != t || table.answer || table.fromDriver)
+            if (sameAs[t] != t || table.answered || table.fromDriver)
                 continue;
             table.fromDriver = !catalogueMayAnswer(t);
             for (std::uint32_t c = 0; c < table.count && !table.fromDriver; ++c)
@@ -715,7 +718,7 @@ void ColumnReader::State::describe() {
             for (std::uint32_t c : which)
                 exemplified[columns[tables[t].first + c].group] = true;
         for (std::uint32_t t = 0; t < tables.size(); ++t)
-            if (sameAs[t] == t && !tables[t].answer && !tables[t].fromDriver)
+            if (sameAs[t] == t && !tables[t].answered && !tables[t].fromDriver)
                 for (std::uint32_t c = 0; c < tables[t].count; ++c)
                     if (Group& group = groups[columns[tables[t].first + c].group];
                         group.verdict == GroupVerdict::unchecked &&
@@ -732,12 +735,13 @@ void ColumnReader::State::describe() {
             addParts(parts, partColumns, t, which);
         const size_t exemplarParts = parts.size();
         for (std::uint32_t t = 0; t < tables.size(); ++t)
-            if (sameAs[t] == t && !tables[t].answer && tables[t].fromDriver) {
+            if (sameAs[t] == t && !tables[t].answered && tables[t].fromDriver) {
                 std::vector<std::uint32_t> all(tables[t].count);
                 for (std::uint32_t c = 0; c < all.size(); ++c)
                     all[c] = c;
                 addParts(parts, partColumns, t, all);
-                tables[t].answer = TableColumns{};
+                tables[t].answered = true;
+                answers[t] = TableColumns{};
             }
         if (parts.empty())
             break;
@@ -756,7 +760,7 @@ void ColumnReader::State::describe() {
             if (p < exemplarParts)
                 continue;
             // A table described in pieces is their fields in turn, or the first error.
-            TableColumns& answer = *tables[t].answer;
+            TableColumns& answer = answers[t];
             if (answer.error)
                 continue;
             if (result.error)
@@ -779,8 +783,8 @@ void ColumnReader::State::describe() {
 TableColumns ColumnReader::State::answer(size_t index) {
     const std::uint32_t t = sameAs[index];
     Table& table = tables[t];
-    if (table.answer)
-        return *table.answer;
+    if (table.answered)
+        return answers.at(t);
     TableColumns result;
     result.fields.reserve(table.count);
     for (std::uint32_t c = 0; c < table.count; ++c) {
