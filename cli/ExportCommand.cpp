@@ -17,6 +17,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace orv::cli {
 
@@ -54,23 +55,19 @@ void addOnce(std::vector<std::string>& names, const std::string& name) {
         names.push_back(name);
 }
 
-std::string fromSettings(const char* key, const char* defaultValue = "") {
-    return settings::ReadSetting(QString::fromLatin1(key), QString::fromLatin1(defaultValue))
-        .toStdString();
+db::Login storedLogin(const settings::StoredLogin& stored) {
+    return {stored.server.toStdString(), stored.user.toStdString(), stored.password.toStdString(),
+            stored.database.toStdString(), stored.port.toStdString()};
 }
 
-db::Login commandLogin(const Options& options, const Console& console) {
-    const db::Login stored = storedLogin();
-    db::Login login = overriddenLogin(stored, options);
-    if (options.passwordStdin) {
-        login.password = readPasswordLine(console.in, "standard input");
-    } else if (!storedPasswordApplies(stored, login) || stored.password.empty()) {
-        // Without a terminal there is nobody to ask: an account without password may still do.
-        login.password =
-            promptPassword(printable("Password for " + login.user + "@" + login.server + ": "))
-                .value_or("");
-    }
-    return login;
+// Ports are numbers: 03306 is 3306, and an empty port is the default one.
+bool samePort(const std::string& one, const std::string& other) {
+    const auto number = [](const std::string& port) {
+        return parseNumber(port.empty() ? settings::defaultPort : port);
+    };
+    const std::optional<int> first = number(one);
+    const std::optional<int> second = number(other);
+    return first && second ? *first == *second : one == other;
 }
 
 // The report goes to a file first even for a descriptor, so that a failed export leaves
@@ -104,7 +101,7 @@ public:
             }
             if (got == 0)
                 break;
-            if (!sys::writeAll(fd, std::string_view(buffer, static_cast<size_t>(got)))) {
+            if (!writeOutput(fd, std::string_view(buffer, static_cast<size_t>(got)))) {
                 failure = errno;
                 break;
             }
@@ -124,18 +121,14 @@ public:
         : options_(options), console_(console), progress_(console.err) {}
 
     int run() {
-        db::Login login = commandLogin(options_, console_);
+        db::Login login = this->login();
         progress_.show("Reading the table list of " + login.database + " on " + login.server);
         // One connection lists and exports: an account allowed a single connection at a time
         // must not depend on the server having let go of an earlier one.
-        db::Connection connection;
-        connection.open(login);
-        std::vector<std::string> listed;
-        std::vector<db::TableKind> listedKinds;
-        for (db::ListedTable& table : db::listTablesWithKinds(connection)) {
-            listed.push_back(std::move(table.name));
-            listedKinds.push_back(table.kind);
-        }
+        db::Session session;
+        session.open(login);
+        std::vector<std::string> listed =
+            session.use([](db::Connection& connection) { return db::listTables(connection); });
         if (options_.list)
             return printList(listed);
 
@@ -151,15 +144,7 @@ public:
                 error("database " + login.database + " has no tables to export");
             return nothingExported;
         }
-        // The selection keeps the list's order, so each selected table is found further on.
-        std::vector<db::TableKind> kinds;
-        for (size_t i = 0; const std::string& name : selection.tables) {
-            while (i < listed.size() && listed[i] != name)
-                ++i;
-            kinds.push_back(i < listed.size() ? listedKinds[i] : db::TableKind::other);
-        }
-        size_t unreadable =
-            exportTables(login, connection, std::move(selection.tables), std::move(kinds));
+        size_t unreadable = exportTables(session, std::move(selection.tables));
         return unreadable + selection.missing.size() == 0 ? exported : exportedWithUnreadableTables;
     }
 
@@ -171,29 +156,56 @@ public:
     }
 
 private:
+    db::Login login() {
+        const settings::StoredLogin saved = settings::readStoredLogin();
+        if (!saved.warning.isEmpty())
+            error("warning: " + saved.warning.toStdString());
+        const db::Login stored = storedLogin(saved);
+        db::Login login = overriddenLogin(stored, options_);
+        if (options_.passwordStdin) {
+            login.password = readPasswordLine(console_.in, "standard input");
+        } else if (!storedPasswordApplies(stored, login) || stored.password.empty()) {
+            // Without a terminal there is nobody to ask: an account without password may
+            // still do.
+            login.password =
+                promptPassword(printable("Password for " + login.user + "@" + login.server + ": "))
+                    .value_or("");
+        }
+        return login;
+    }
+
     int printList(const std::vector<std::string>& names) {
         progress_.clear();
         std::string text;
         for (const std::string& name : names)
             text += report::escapedName(name) + "\n";
-        if (!sys::writeAll(console_.out, text))
+        if (!writeOutput(console_.out, text))
             throw Error(std::string("Cannot write the table list: ") + std::strerror(errno));
         return exported;
     }
 
-    size_t exportTables(const db::Login& login, db::Connection& connection,
-                        std::vector<std::string> tables, std::vector<db::TableKind> kinds) {
+    size_t exportTables(db::Session& session, std::vector<std::string> tables) {
         const std::optional<int> descriptor = options_.output
                                                   ? descriptorPath(*options_.output, console_)
                                                   : std::optional<int>(console_.out);
         std::optional<Spool> spool;
         if (descriptor)
             spool.emplace();
-        report::StructureExport job(login, std::move(tables),
-                                    spool ? spool->path() : *options_.output, &connection,
-                                    std::move(kinds));
-        CommandExportStatus status(*this, login, job.tableCount());
-        job.run(status);
+        report::StructureExport job(session, std::move(tables),
+                                    spool ? spool->path() : *options_.output);
+        CommandExportStatus status(*this);
+        try {
+            job.run(status);
+        } catch (const Error& e) {
+            // Once the connection is lost (and cannot be opened again) no later table can be
+            // read either: one error ends the export rather than one for every table left.
+            if (job.step() != report::ExportStep::readTable)
+                throw;
+            throw Error("the connection to " + session.login().server +
+                            " was lost while reading table " + db::quotedName(job.table()) +
+                            ", no report written: " + e.what(),
+                        e.sqlState(), e.nativeCode());
+        }
         progress_.clear();
         if (spool) {
             const std::string name = *descriptor == console_.out ? "standard output"
@@ -205,42 +217,39 @@ private:
         return job.unreadableTables();
     }
 
-    // Failures end the command, except an unreadable table, which is reported and written
-    // without columns. Once the connection is lost no later table can be read either: one error
-    // ends the export rather than one for every table left.
+    // Shows which table is being read, and reports an unreadable table, which is written
+    // without columns; every other failure ends the command.
     class CommandExportStatus : public report::ExportStatus {
     public:
-        CommandExportStatus(Command& command, const db::Login& login, size_t tables)
-            : command_(command), login_(login), count_(std::to_string(tables)) {}
+        explicit CommandExportStatus(Command& command) : command_(command) {}
 
-        bool step(report::ExportStep step, const std::string& table, bool,
-                  const std::function<void()>& work) override {
-            if (step != report::ExportStep::readTable) {
-                work();
-                return true;
-            }
-            command_.progress_.show("Table " + std::to_string(++read_) + " of " + count_ + ": " +
-                                    table);
-            try {
-                work();
-            } catch (const Error& e) {
-                throw Error("the connection to " + login_.server +
-                                " was lost while reading table " + db::quotedName(table) +
-                                ", no report written: " + e.what(),
-                            e.sqlState(), e.nativeCode());
-            }
+        bool wait(const std::function<void()>& work) override {
+            work();
             return true;
         }
-        void unreadable(const std::string& table, const Error& error) override {
-            command_.error("table " + db::quotedName(table) + ": " + error.what());
+        void started(const std::vector<std::string>& tables) override {
+            tables_ = &tables;
+            reading(0);
         }
-        bool goOn() override { return true; }
+        bool tableRead(size_t index) override {
+            reading(index + 1);
+            return true;
+        }
+        bool tableUnreadable(size_t index, const Error& error) override {
+            command_.error("table " + db::quotedName((*tables_)[index]) + ": " + error.what());
+            reading(index + 1);
+            return true;
+        }
 
     private:
+        void reading(size_t index) {
+            if (index < tables_->size())
+                command_.progress_.show("Table " + std::to_string(index + 1) + " of " +
+                                        std::to_string(tables_->size()) + ": " + (*tables_)[index]);
+        }
+
         Command& command_;
-        const db::Login& login_;
-        std::string count_;
-        size_t read_ = 0;
+        const std::vector<std::string>* tables_ = nullptr;
     };
 
     const Options& options_;
@@ -331,6 +340,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         std::optional<int> port = parseNumber(*options.port);
         if (!port || *port < 1 || *port > 65535)
             throw UsageError("port " + *options.port + " is not a number from 1 to 65535");
+        // A number: 03306 is 3306.
+        options.port = std::to_string(*port);
     }
     if (options.sslCa) {
         if (options.sslCa->empty())
@@ -355,12 +366,6 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     return options;
 }
 
-db::Login storedLogin() {
-    return {fromSettings(settings::MyServer, "localhost"), fromSettings(settings::MyUser),
-            fromSettings(settings::MyPassword), fromSettings(settings::MyDatabase),
-            fromSettings(settings::MyPort, "3306")};
-}
-
 db::Login overriddenLogin(const db::Login& stored, const Options& options) {
     db::Login login = stored;
     login.server = options.server.value_or(stored.server);
@@ -373,7 +378,7 @@ db::Login overriddenLogin(const db::Login& stored, const Options& options) {
 }
 
 bool storedPasswordApplies(const db::Login& stored, const db::Login& effective) {
-    return stored.server == effective.server && stored.port == effective.port &&
+    return stored.server == effective.server && samePort(stored.port, effective.port) &&
            stored.user == effective.user;
 }
 
@@ -450,6 +455,8 @@ Exit status:
  0  the report was written
  1  the report was written, but some tables could not be read or were not found
  2  nothing was exported (bad usage, no connection or a lost one, output not writable)
+A reader that stops reading standard output early ends the command by SIGPIPE, as it
+ends other filters.
 )";
 }
 
@@ -467,15 +474,19 @@ int run(const std::vector<std::string>& arguments, const Console& console) {
         return nothingExported;
     }
     if (options.help || options.version)
-        return sys::writeAll(console.out, options.help ? usageText() : versionText())
+        return writeOutput(console.out, options.help ? usageText() : versionText())
                    ? exported
                    : nothingExported;
 
     Command command(options, console);
     try {
         return command.run();
+    } catch (const std::bad_alloc&) {
+        command.error("out of memory: the system would not give the command the memory it "
+                      "needed, and nothing was written");
+        return nothingExported;
     } catch (const std::exception& e) {
-        // Out of memory, no thread, a failing system call: one line like any other failure.
+        // No thread, a failing system call: one line like any other failure.
         command.error(e.what());
         return nothingExported;
     } catch (...) {

@@ -43,13 +43,11 @@ struct Options {
 // Throws UsageError. Arguments are taken as bytes: table names are passed on untouched.
 Options parseOptions(const std::vector<std::string>& arguments);
 
-// The login the desktop program saved, with its defaults for values never saved.
-db::Login storedLogin();
-
 // The stored login with the command line's values put over it; the password is left as stored.
 db::Login overriddenLogin(const db::Login& stored, const Options& options);
 
-// The stored password is sent only to the server, port and user it was stored for.
+// The stored password is sent only to the server, port and user it was stored for; ports are
+// compared as numbers.
 bool storedPasswordApplies(const db::Login& stored, const db::Login& effective);
 
 struct Selection {

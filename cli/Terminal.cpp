@@ -1,6 +1,7 @@
 #include "cli/Terminal.h"
 
 #include "db/Error.h"
+#include "report/ReportFormat.h"
 #include "sys/Files.h"
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 namespace orv::cli {
@@ -22,12 +24,9 @@ namespace {
 volatile std::sig_atomic_t quietTerminal = -1;
 termios echoingSettings{};
 
-// The command stops at once, whatever it waits for (a locked table, a silent server): the
-// terminal's echo comes back, the unfinished files go, and the process dies of the signal, so
-// the shell sees it was stopped rather than failed.
-extern "C" void onInterruption(int signal) {
-    if (quietTerminal >= 0)
-        ::tcsetattr(quietTerminal, TCSANOW, &echoingSettings);
+// The unfinished files go, and the process dies of the signal, as it would by default, so the
+// shell sees how it ended. Async-signal-safe.
+[[noreturn]] void dieOf(int signal) noexcept {
     sys::removeTemporaryFiles();
     ::signal(signal, SIG_DFL);
     sigset_t only;
@@ -35,6 +34,15 @@ extern "C" void onInterruption(int signal) {
     sigaddset(&only, signal);
     ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
     ::raise(signal);
+    std::_Exit(128 + signal);
+}
+
+// The command stops at once, whatever it waits for (a locked table, a silent server): the
+// terminal's echo comes back, and it dies of the signal, stopped rather than failed.
+extern "C" void onInterruption(int signal) {
+    if (quietTerminal >= 0)
+        ::tcsetattr(quietTerminal, TCSANOW, &echoingSettings);
+    dieOf(signal);
 }
 
 // Keeps a terminal's echo off for its lifetime.
@@ -67,6 +75,13 @@ size_t terminalColumns(int fd) {
     return size.ws_col;
 }
 
+size_t characterCount(std::string_view text) {
+    size_t count = 0;
+    for (const char c : text)
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return count;
+}
+
 // At most this many characters of UTF-8 text.
 std::string_view firstCharacters(std::string_view text, size_t count) {
     size_t characters = 0;
@@ -75,6 +90,35 @@ std::string_view firstCharacters(std::string_view text, size_t count) {
             return text.substr(0, i);
     }
     return text;
+}
+
+// The length of the UTF-8 sequence at text[i], 0 when the bytes there are not UTF-8 (overlong
+// forms and surrogates are not).
+size_t utf8Length(std::string_view text, size_t i) {
+    const auto byte = [&text](size_t at) -> unsigned {
+        return at < text.size() ? static_cast<unsigned char>(text[at]) : 0;
+    };
+    const auto within = [&byte](size_t at, unsigned low, unsigned high) {
+        return byte(at) >= low && byte(at) <= high;
+    };
+    const unsigned lead = byte(i);
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return within(i + 1, 0x80, 0xBF) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;
+        const unsigned high = lead == 0xED ? 0x9F : 0xBF;
+        return within(i + 1, low, high) && within(i + 2, 0x80, 0xBF) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;
+        return within(i + 1, low, high) && within(i + 2, 0x80, 0xBF) && within(i + 3, 0x80, 0xBF)
+                   ? 4
+                   : 0;
+    }
+    return 0;
 }
 
 } // namespace
@@ -123,43 +167,61 @@ std::optional<std::string> promptPassword(const std::string& prompt) {
     return readPasswordLine(tty.get(), "the terminal");
 }
 
-ProgressLine::ProgressLine(int fd) : fd_(fd), enabled_(::isatty(fd) == 1) {}
+bool writeOutput(int fd, std::string_view text) {
+    // The database driver ignores SIGPIPE for its own sockets, so a closed pipe shows as EPIPE.
+    if (sys::writeAll(fd, text))
+        return true;
+    if (errno == EPIPE)
+        dieOf(SIGPIPE);
+    return false;
+}
+
+ProgressLine::ProgressLine(int fd)
+    : fd_(fd), enabled_(::isatty(fd) == 1),
+      dumb_(std::getenv("TERM") && std::string_view(std::getenv("TERM")) == "dumb") {}
 
 ProgressLine::~ProgressLine() {
     clear();
+}
+
+std::string ProgressLine::erased() const {
+    if (!dumb_)
+        return "\r\033[K";
+    return shown_ ? "\r" + std::string(shownWidth_, ' ') + "\r" : "\r";
 }
 
 void ProgressLine::show(std::string_view text) {
     if (!enabled_)
         return;
     // A line longer than the terminal would wrap, and "\r" could not take it back.
-    const std::string line = printable(text);
-    sys::writeAll(fd_, "\r\033[K" + std::string(firstCharacters(line, terminalColumns(fd_) - 1)));
+    const std::string line(firstCharacters(printable(text), terminalColumns(fd_) - 1));
+    sys::writeAll(fd_, erased() + line);
+    shownWidth_ = characterCount(line);
     shown_ = true;
 }
 
 void ProgressLine::clear() {
     if (shown_)
-        sys::writeAll(fd_, "\r\033[K");
+        sys::writeAll(fd_, erased());
     shown_ = false;
 }
 
 std::string printable(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) {
-            out += '?';
-        } else if (c == 0xC2 && i + 1 < text.size() &&
-                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            out += '?'; // a C1 control in UTF-8, which some terminals obey
-            ++i;
-        } else {
-            out += static_cast<char>(c);
+    size_t valid = 0; // where the run of UTF-8 not yet written starts
+    for (size_t i = 0; i < text.size();) {
+        if (const size_t length = utf8Length(text, i)) {
+            i += length;
+            continue;
         }
+        static constexpr char digits[] = "0123456789ABCDEF";
+        const auto c = static_cast<unsigned char>(text[i]);
+        out += report::escapedName(text.substr(valid, i - valid));
+        out.append("\\x").append(1, digits[c >> 4]).append(1, digits[c & 0xF]);
+        valid = ++i;
     }
+    out += report::escapedName(text.substr(valid));
     return out;
 }
 

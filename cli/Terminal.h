@@ -21,7 +21,13 @@ std::string readPasswordLine(int fd, const std::string& source);
 // process has no terminal. Echo comes back even when the process is interrupted meanwhile.
 std::optional<std::string> promptPassword(const std::string& prompt);
 
-// One status line on a terminal, rewritten in place; nothing at all when fd is no terminal.
+// Writes everything to the command's output. A reader that stopped reading (a closed pipe, as
+// after "| head -1") ends the process as it ends other filters: by SIGPIPE, without a word.
+// False (with errno) for any other failure.
+bool writeOutput(int fd, std::string_view text);
+
+// One status line on a terminal, rewritten in place; nothing at all when fd is no terminal. A
+// terminal that knows no escape codes (TERM=dumb) gets blanks over the earlier line instead.
 class ProgressLine {
 public:
     explicit ProgressLine(int fd);
@@ -33,12 +39,17 @@ public:
     void clear();
 
 private:
+    std::string erased() const;
+
     int fd_;
     bool enabled_;
+    bool dumb_;
+    size_t shownWidth_ = 0;
     bool shown_ = false;
 };
 
-// Text safe to print on a terminal: control characters become '?'.
+// Text safe to print on a terminal, one line: control characters and bytes that are not UTF-8
+// become \xHH, one per byte, as names are written in the report.
 std::string printable(std::string_view text);
 
 } // namespace orv::cli

@@ -2,6 +2,9 @@
 
 #include "db/Connection.h"
 
+#include <algorithm>
+#include <numeric>
+
 namespace orv::db {
 
 bool isListedTable(std::string_view name) {
@@ -32,7 +35,32 @@ std::vector<ListedTable> listTablesWithKinds(Connection& connection) {
             if (isListedTable(name))
                 tables.push_back({std::string(name), tableKind(row[1].value_or(""))});
         });
+    listedKinds(connection).remember(tables);
     return tables;
+}
+
+ListedKinds& listedKinds(Connection& connection) {
+    return connection.sessionState<ListedKinds>();
+}
+
+void ListedKinds::remember(const std::vector<ListedTable>& tables) {
+    std::vector<size_t> order(tables.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::sort(order.begin(), order.end(),
+              [&tables](size_t a, size_t b) { return tables[a].name < tables[b].name; });
+    names_.clear();
+    kinds_.clear();
+    for (size_t i : order) {
+        names_.push_back(tables[i].name);
+        kinds_.push_back(tables[i].kind);
+    }
+    listed_ = true;
+}
+
+TableKind ListedKinds::kind(std::string_view name) const {
+    auto at = std::lower_bound(names_.begin(), names_.end(), name);
+    return at != names_.end() && *at == name ? kinds_[static_cast<size_t>(at - names_.begin())]
+                                             : TableKind::other;
 }
 
 std::vector<std::string> listTables(Connection& connection) {

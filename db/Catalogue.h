@@ -35,11 +35,29 @@ struct ListedTable {
 class Connection;
 
 // The listed tables of the connection's database with their kinds, in the server's order: the
-// tables "SHOW TABLES;" gives, read with their types in the same round trip.
+// tables "SHOW TABLES;" gives, read with their types in the same round trip. The connection
+// keeps the kinds for the rest of its session (see listedKinds).
 std::vector<ListedTable> listTablesWithKinds(Connection& connection);
 
-// The names of the listed tables of the connection's database, in the server's order.
+// The names of the listed tables of the connection's database, in the server's order; their
+// kinds are kept as listTablesWithKinds keeps them.
 std::vector<std::string> listTables(Connection& connection);
+
+// The kinds of the tables the connection's session listed last, by name.
+class ListedKinds {
+public:
+    // Whether the session has listed its tables.
+    bool listed() const noexcept { return listed_; }
+    // The kind of a listed table; TableKind::other for a name the list did not have.
+    TableKind kind(std::string_view name) const;
+    void remember(const std::vector<ListedTable>& tables);
+
+private:
+    bool listed_ = false;
+    std::vector<std::string> names_; // sorted
+    std::vector<TableKind> kinds_;
+};
+ListedKinds& listedKinds(Connection& connection);
 // The same on a connection of its own.
 std::vector<std::string> listTables(const Login& login);
 

@@ -19,6 +19,8 @@ enum class TlsMode {
 
 // The five values of a MySQL login, as typed, and how the connection is secured.
 struct Login {
+    bool operator==(const Login&) const = default;
+
     std::string server;
     std::string user;
     std::string password;

@@ -439,8 +439,7 @@ struct ColumnReader::State {
         bool answered = false; // its answer is in `answers`
     };
 
-    State(Connection& connection, const std::vector<std::string>& names,
-          const std::vector<TableKind>& kinds);
+    State(Connection& connection, const std::vector<std::string>& names);
 
     void readCatalogue();
     void readCatalogueRows(const std::string& query);
@@ -480,11 +479,9 @@ struct ColumnReader::State {
     std::unordered_map<std::string_view, std::uint32_t, TextHash, std::equal_to<>> groupIndex;
 };
 
-ColumnReader::State::State(Connection& connection_, const std::vector<std::string>& names_,
-                           const std::vector<TableKind>& kinds_)
-    : connection(connection_), names(names_), kinds(kinds_),
-      session(connection_.sessionState<SessionChecks>()), describer(connection_, names_),
-      tables(names_.size()), failed(names_.size()) {
+ColumnReader::State::State(Connection& connection_, const std::vector<std::string>& names_)
+    : connection(connection_), names(names_), session(connection_.sessionState<SessionChecks>()),
+      describer(connection_, names_), tables(names_.size()), failed(names_.size()) {
     byName.resize(names.size());
     for (std::uint32_t i = 0; i < byName.size(); ++i)
         byName[i] = i;
@@ -494,12 +491,11 @@ ColumnReader::State::State(Connection& connection_, const std::vector<std::strin
     for (size_t k = 0; k < byName.size(); ++k)
         sameAs[byName[k]] =
             k > 0 && names[byName[k]] == names[byName[k - 1]] ? sameAs[byName[k - 1]] : byName[k];
-    if (kinds.size() != names.size()) {
-        kinds.assign(names.size(), TableKind::other);
-        for (const ListedTable& listed : listTablesWithKinds(connection))
-            if (std::optional<std::uint32_t> t = find(listed.name))
-                kinds[*t] = listed.kind;
-    }
+    if (!listedKinds(connection).listed())
+        listTablesWithKinds(connection);
+    const ListedKinds& listed = listedKinds(connection);
+    for (const std::string& name : names)
+        kinds.push_back(listed.kind(name));
 }
 
 std::optional<std::uint32_t> ColumnReader::State::find(std::string_view name) const {
@@ -796,9 +792,8 @@ TableColumns ColumnReader::State::answer(size_t index) {
     return result;
 }
 
-ColumnReader::ColumnReader(Connection& connection, std::vector<std::string> tables,
-                           std::vector<TableKind> kinds)
-    : connection_(connection), tables_(std::move(tables)), kinds_(std::move(kinds)) {}
+ColumnReader::ColumnReader(Connection& connection, std::vector<std::string> tables)
+    : connection_(connection), tables_(std::move(tables)) {}
 
 ColumnReader::~ColumnReader() = default;
 
@@ -821,7 +816,7 @@ ColumnReader::Statistics ColumnReader::statistics() const {
 }
 
 void ColumnReader::load() {
-    state_ = std::make_unique<State>(connection_, tables_, kinds_);
+    state_ = std::make_unique<State>(connection_, tables_);
     state_->readCatalogue();
     state_->describe();
 }

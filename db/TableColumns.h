@@ -58,10 +58,9 @@ std::vector<GroupVerdict> groupVerdicts(const std::vector<std::optional<Field>>&
 // otherwise are described by the driver, many tables to a prepare as well.
 class ColumnReader {
 public:
-    // `kinds` gives each table's kind from the table list, in the order of `tables`; without
-    // it the reader reads the list itself.
-    ColumnReader(Connection& connection, std::vector<std::string> tables,
-                 std::vector<TableKind> kinds = {});
+    // The tables' kinds are those of the list the connection's session took last
+    // (listTablesWithKinds); without one the reader takes the list itself.
+    ColumnReader(Connection& connection, std::vector<std::string> tables);
     ~ColumnReader();
     ColumnReader(const ColumnReader&) = delete;
     ColumnReader& operator=(const ColumnReader&) = delete;
@@ -86,7 +85,6 @@ private:
 
     Connection& connection_;
     std::vector<std::string> tables_;
-    std::vector<TableKind> kinds_;
     std::unique_ptr<State> state_; // once loaded
 };
 

@@ -18,6 +18,8 @@ shoot() { # password scheme(light|dark) output
   mkdir -p "$config"
   printf '[Orvendel]\nMyServer=%s\nMyUser=%s\nMyPassword=%s\nMyDatabase=shop\nMyPort=%s\n' \
     "$ORVENDEL_TEST_HOST" "$ORVENDEL_TEST_USER" "$1" "$ORVENDEL_TEST_PORT" >"$config/Kestrane.ini"
+  # Writable by others, it would not be trusted with the password.
+  chmod 600 "$config/Kestrane.ini"
   local desktop=
   if [ "$2" = dark ]; then
     desktop=KDE

@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -18,37 +16,36 @@ namespace {
 
 constexpr size_t bufferSize = 64 * 1024;
 
-bool isUnder(const std::string& path, const char* folder) {
-    const size_t length = std::strlen(folder);
-    return path.compare(0, length, folder) == 0 && (path.size() == length || path[length] == '/');
-}
-
-// The path with its links followed, when it names an existing file; otherwise as given.
-std::string resolved(const std::string& path) {
-    char buffer[PATH_MAX];
-    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
-}
-
 } // namespace
 
-ReportFile::ReportFile(std::string path) : path_(std::move(path)) {
+ReportFile::ReportFile(std::string path, Overwrite overwrite) : path_(std::move(path)) {
     if (path_.empty())
         throw Error("Bad file name or number");
-    target_ = resolved(path_);
+    // A link stays a link: the file it leads to is replaced. A link that cannot be followed to
+    // its end is an error, never replaced by a file of its own.
+    if (const int error = sys::followLinks(path_, target_)) {
+        if (error == ENOENT)
+            throw Error("Cannot create the file " + path_ + ": it is a link to a missing file");
+        throw Error("Cannot create the file " + path_ + ": its link cannot be followed (" +
+                    std::strerror(error) + ")");
+    }
     struct stat info {};
     const bool exists = ::stat(target_.c_str(), &info) == 0;
-    struct stat link {};
-    if (!exists && ::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
-        throw Error("Cannot create the file " + path_ + ": it is a link to a missing file");
     if (exists && S_ISDIR(info.st_mode))
         fail("Cannot create the file", EISDIR);
     // Devices, pipes and the kernel's files cannot be replaced; neither can a standard stream
     // spelt some other way (/dev//stdout, /proc/self/fd/1 are links into /proc).
-    if ((exists && !S_ISREG(info.st_mode)) || isUnder(target_, "/dev") ||
-        isUnder(target_, "/proc") || isUnder(path_, "/dev") || isUnder(path_, "/proc")) {
+    if ((exists && !S_ISREG(info.st_mode)) || sys::isUnder(target_, "/dev") ||
+        sys::isUnder(target_, "/proc")) {
         openDirectly(exists && S_ISREG(info.st_mode));
         return;
     }
+    // The shell's ">" refuses a file the user may not write, though the folder would let it be
+    // replaced; root may write any file, there as here.
+    if (exists && overwrite == Overwrite::asTheShellDoes &&
+        ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
+        throw Error("Cannot replace the file " + path_ + ": you may not write to it (" +
+                    std::strerror(errno) + ")");
     temporary_ = std::make_unique<sys::TemporaryFile>(target_);
     if (temporary_->fd() < 0) {
         const int error = temporary_->error();

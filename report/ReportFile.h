@@ -8,14 +8,21 @@
 
 namespace orv::report {
 
+// Whether a file the user may not write is replaced.
+enum class Overwrite {
+    asTheShellDoes, // refused, as the shell's ">" refuses it
+    confirmed,      // replaced: the user was asked and said yes, as to a forced removal
+};
+
 // A report file that never exists half-written: the text goes to a temporary file beside the
-// target, which replaces the target only on commit(), keeping its mode. What is not a regular
-// file to replace (a device, a pipe, anything under /dev or /proc) is written directly; a link
-// is kept, and the file it points to is replaced.
+// target, which replaces the target only on commit(), keeping its mode, group and, where the
+// process may, owner. What is not a regular file to replace (a device, a pipe, anything under
+// /dev or /proc) is written directly; a link is kept, and the file it points to is replaced.
 class ReportFile {
 public:
-    explicit ReportFile(std::string path); // throws orv::Error when the file cannot be created
-    ~ReportFile();                         // removes the temporary file unless committed
+    // Throws orv::Error when the file cannot be created.
+    explicit ReportFile(std::string path, Overwrite overwrite = Overwrite::asTheShellDoes);
+    ~ReportFile(); // removes the temporary file unless committed
     ReportFile(const ReportFile&) = delete;
     ReportFile& operator=(const ReportFile&) = delete;
 

@@ -80,44 +80,36 @@ std::string fieldRow(const db::Field& field) {
     return row;
 }
 
-std::string reportHead(std::string_view server, const std::vector<std::string>& tables) {
+std::string TextFormat::head(const ReportHead& head) {
     std::string out;
-    out.append(" Printing From ").append(escapedName(server)).append(eol);
+    out.append(" Printing From ").append(escapedName(head.server)).append(eol);
     out.append(eol);
     out.append("Printing Table Structures:").append(eol);
     size_t number = 0;
-    for (const std::string& table : tables)
+    for (const std::string& table : head.tables)
         out.append(std::to_string(++number)).append(") ").append(escapedName(table)).append(eol);
     out.append(eol).append(eol);
     return out;
 }
 
-std::string tableHeading(std::string_view table, size_t fieldCount) {
+std::string TextFormat::table(const ReportTable& table) {
+    const std::vector<db::Field>& fields = table.columns.fields;
     std::string out;
     out.append("Table Name : ")
-        .append(escapedName(table))
+        .append(escapedName(table.name))
         .append("    Total Fields : ")
-        .append(std::to_string(fieldCount))
+        .append(std::to_string(fields.size()))
         .append(eol);
     out.append(eol);
     out.append("Field Name                DataType").append(eol);
     out.append("__________                ________").append(eol);
-    return out;
-}
-
-std::string tableEnd() {
-    return std::string(eol) + std::string(eol);
-}
-
-std::string tableBlock(std::string_view table, const std::vector<db::Field>& fields) {
-    std::string out = tableHeading(table, fields.size());
     for (const db::Field& field : fields)
         out.append(fieldRow(field)).append(eol);
-    out += tableEnd();
+    out.append(eol).append(eol);
     return out;
 }
 
-std::string reportTail() {
+std::string TextFormat::end() {
     return std::string(eol);
 }
 
@@ -126,10 +118,12 @@ std::string formatReport(std::string_view server, const std::vector<TableStructu
     names.reserve(tables.size());
     for (const TableStructure& table : tables)
         names.push_back(table.name);
-    std::string out = reportHead(server, names);
-    for (const TableStructure& table : tables)
-        out += tableBlock(table.name, table.fields);
-    out += reportTail();
+    TextFormat format;
+    std::string out = format.head({server, {}, names});
+    for (size_t i = 0; i < tables.size(); ++i)
+        out +=
+            format.table({i, tables[i].name, {}, db::TableColumns{tables[i].fields, std::nullopt}});
+    out += format.end();
     return out;
 }
 

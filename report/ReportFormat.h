@@ -1,6 +1,7 @@
 #pragma once
 
-#include "db/Connection.h"
+#include "db/ColumnTypes.h"
+#include "db/TableColumns.h"
 
 #include <string>
 #include <string_view>
@@ -8,23 +9,51 @@
 
 namespace orv::report {
 
+// What a report says before its tables.
+struct ReportHead {
+    std::string_view server;
+    std::string_view database;
+    const std::vector<std::string>& tables; // in report order
+};
+
+// One table as the export read it: its columns, or in columns.error why they could not be read
+// (its fields are then empty).
+struct ReportTable {
+    size_t index; // in report order, from 0
+    std::string_view name;
+    // The server's table type ("BASE TABLE", "VIEW", ...) where the export knows it, else empty.
+    std::string_view kind;
+    const db::TableColumns& columns;
+};
+
+// A kind of report. The export asks for the head, then for each table in report order, then
+// for the end, and writes the texts one after another; nothing else goes into the file. A
+// format may keep state between the calls: one format object serves one report.
+class ReportFormat {
+public:
+    virtual ~ReportFormat() = default;
+    virtual std::string head(const ReportHead& head) = 0;
+    virtual std::string table(const ReportTable& table) = 0;
+    virtual std::string end() = 0;
+};
+
+// The structure report of both programs: plain text, CR LF line ends.
+class TextFormat final : public ReportFormat {
+public:
+    std::string head(const ReportHead& head) override;
+    std::string table(const ReportTable& table) override;
+    std::string end() override;
+};
+
 // A name as the report writes it: every control character (C0, DEL, and the C1 controls and
 // line and paragraph separators of UTF-8) as \xHH per byte, so one name is always one line.
 std::string escapedName(std::string_view name);
 
-// The pieces of the structure report, in file order. Every line ends with CR LF.
-std::string reportHead(std::string_view server, const std::vector<std::string>& tables);
-std::string tableBlock(std::string_view table, const std::vector<db::Field>& fields);
-std::string reportTail();
-
-// A table block is its heading, one line per column row, and its end.
-std::string tableHeading(std::string_view table, size_t fieldCount);
-std::string tableEnd();
-
 // The type text of a column: its type word, with the size or precision where it has one.
 std::string typeText(const db::Field& field);
 
-// One column row: the name padded to 25 characters and the type text padded to 12.
+// One column row of the text report: the name padded to 25 characters and the type text
+// padded to 12.
 std::string fieldRow(const db::Field& field);
 
 struct TableStructure {
@@ -32,6 +61,7 @@ struct TableStructure {
     std::vector<db::Field> fields;
 };
 
+// The whole text report of tables at hand.
 std::string formatReport(std::string_view server, const std::vector<TableStructure>& tables);
 
 } // namespace orv::report

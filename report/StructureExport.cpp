@@ -2,62 +2,113 @@
 
 #include "db/TableColumns.h"
 #include "report/ReportFile.h"
-#include "report/ReportFormat.h"
 
-#include <memory>
+#include <optional>
 
 namespace orv::report {
 
-StructureExport::StructureExport(db::Login login, std::vector<std::string> tables, std::string path,
-                                 db::Connection* connection, std::vector<db::TableKind> kinds)
-    : login_(std::move(login)), tables_(std::move(tables)), kinds_(std::move(kinds)),
-      path_(std::move(path)), connection_(connection) {}
+namespace {
+
+// The columns of the exported tables on the session's connection. The reader keeps what it has
+// learnt on the connection it was made on; once the session has opened a new connection, the
+// tables left are read afresh on that one.
+class SessionColumns {
+public:
+    SessionColumns(db::Session& session, const std::vector<std::string>& tables)
+        : session_(session), tables_(tables) {}
+
+    bool isReady(size_t index) const noexcept {
+        return reader_ && generation_ == session_.generation() && reader_->isReady(index - first_);
+    }
+
+    db::TableColumns take(size_t index) {
+        return session_.use([&](db::Connection& connection) {
+            if (!reader_ || generation_ != session_.generation()) {
+                const auto from = tables_.begin() + static_cast<std::ptrdiff_t>(index);
+                reader_.emplace(connection, std::vector<std::string>(from, tables_.end()));
+                first_ = index;
+                generation_ = session_.generation();
+            }
+            return reader_->take(index - first_);
+        });
+    }
+
+private:
+    db::Session& session_;
+    const std::vector<std::string>& tables_;
+    std::optional<db::ColumnReader> reader_;
+    size_t first_ = 0;
+    unsigned generation_ = 0;
+};
+
+} // namespace
+
+void ExportStatus::started(const std::vector<std::string>&) {}
+bool ExportStatus::tableRead(size_t) {
+    return true;
+}
+bool ExportStatus::tableUnreadable(size_t, const Error&) {
+    return true;
+}
+void ExportStatus::finished(size_t) {}
+
+StructureExport::StructureExport(db::Session& session, std::vector<std::string> tables,
+                                 std::string path, std::unique_ptr<ReportFormat> format)
+    : session_(session), tables_(std::move(tables)), path_(std::move(path)),
+      format_(std::move(format)) {}
+
+std::string StructureExport::table() const {
+    const bool ofTable = step_ == ExportStep::readTable || step_ == ExportStep::writeTable;
+    return ofTable && table_ < tables_.size() ? tables_[table_] : std::string();
+}
+
+template <class Work> bool StructureExport::runStep(ExportStep step, bool waits, Work&& work) {
+    step_ = step;
+    if (waits)
+        return status_->wait(work);
+    work();
+    return true;
+}
 
 bool StructureExport::run(ExportStatus& status) {
+    status_ = &status;
     unreadable_ = 0;
-    const std::string none;
     std::unique_ptr<ReportFile> file;
-    if (!status.step(ExportStep::createFile, none, true,
-                     [&] { file = std::make_unique<ReportFile>(path_); }) ||
-        !status.step(ExportStep::writeHead, none, false,
-                     [&] { file->write(reportHead(login_.server, tables_)); }))
+    const db::Login& login = session_.login();
+    if (!runStep(ExportStep::createFile, true,
+                 [&] { file = std::make_unique<ReportFile>(path_, overwrite_); }))
         return false;
-
-    db::Connection own;
-    db::Connection& connection = connection_ ? *connection_ : own;
-    if (!status.step(ExportStep::connect, none, true, [&] {
-            if (!connection.isOpen())
-                connection.open(login_);
-        }))
+    runStep(ExportStep::writeHead, false, [&] {
+        file->write(format_->head({login.server, login.database, tables_}));
+    });
+    if (!runStep(ExportStep::connect, true, [&] { session_.connect(); }))
         return false;
+    status.started(tables_);
 
-    db::ColumnReader reader(connection, tables_, kinds_);
-    for (size_t i = 0; i < tables_.size(); ++i) {
-        const std::string& table = tables_[i];
+    SessionColumns reader(session_, tables_);
+    for (table_ = 0; table_ < tables_.size(); ++table_) {
         db::TableColumns columns;
-        if (!status.goOn() || !status.step(ExportStep::readTable, table, !reader.isReady(i),
-                                           [&] { columns = reader.take(i); }))
+        if (!runStep(ExportStep::readTable, !reader.isReady(table_),
+                     [&] { columns = reader.take(table_); }))
             return false;
         if (columns.error) {
             ++unreadable_;
-            status.unreadable(table, *columns.error);
-        }
-        if (!status.step(ExportStep::writeTableHead, table, false,
-                         [&] { file->write(tableHeading(table, columns.fields.size())); }))
-            return false;
-        for (const db::Field& field : columns.fields)
-            if (!status.goOn() || !status.step(ExportStep::writeColumn, table, false,
-                                               [&] { file->write(fieldRow(field) + "\r\n"); }))
+            if (!status.tableUnreadable(table_, *columns.error))
                 return false;
-        if (!status.step(ExportStep::writeTableEnd, table, false, [&] { file->write(tableEnd()); }))
+        } else if (!status.tableRead(table_)) {
             return false;
+        }
+        runStep(ExportStep::writeTable, false, [&] {
+            file->write(format_->table({table_, tables_[table_], {}, columns}));
+        });
     }
-    return status.step(ExportStep::finish, none, true, [&] {
-        file->write(reportTail());
-        file->commit();
-        if (&connection == &own)
-            own.close();
-    });
+    if (!runStep(ExportStep::finish, true, [&] {
+            file->write(format_->end());
+            file->commit();
+        }))
+        return false;
+    status.finished(unreadable_);
+    return true;
 }
 
 std::string closingMessage(size_t unreadable, size_t tables) {

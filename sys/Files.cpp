@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -118,6 +119,86 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool isUnder(const std::string& path, const char* folder) {
+    const size_t length = std::strlen(folder);
+    return path.compare(0, length, folder) == 0 && (path.size() == length || path[length] == '/');
+}
+
+int followLinks(const std::string& path, std::string& target) {
+    // The kernel's own limit of links in one lookup.
+    constexpr int maxLinks = 40;
+    target = path;
+    for (int links = 0;; ++links) {
+        if (isUnder(target, "/dev") || isUnder(target, "/proc"))
+            return 0;
+        struct stat info {};
+        if (::lstat(target.c_str(), &info) != 0)
+            return links == 0 && errno == ENOENT ? 0 : errno;
+        if (!S_ISLNK(info.st_mode))
+            return 0;
+        if (links == maxLinks)
+            return ELOOP;
+        std::string text(static_cast<size_t>(info.st_size > 0 ? info.st_size : 256), '\0');
+        for (;;) {
+            const ssize_t length = ::readlink(target.c_str(), text.data(), text.size());
+            if (length < 0)
+                return errno;
+            if (static_cast<size_t>(length) < text.size()) {
+                text.resize(static_cast<size_t>(length));
+                break;
+            }
+            text.resize(text.size() * 2); // the link changed meanwhile
+        }
+        target = text.front() == '/' ? text : folderOf(target) + "/" + text;
+    }
+}
+
+int makeFolders(const std::string& folder, mode_t mode) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) == 0)
+        return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+    if (errno != ENOENT)
+        return errno;
+    const std::string parent = folderOf(folder);
+    if (parent != folder && parent != ".")
+        if (const int error = makeFolders(parent, mode))
+            return error;
+    return ::mkdir(folder.c_str(), mode) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+FileLock::FileLock(const std::string& path) {
+    // Whoever removes or replaces the lock file meanwhile (a user tidying up) leaves this process
+    // holding a lock nobody else sees: the lock counts only on the file still at the path.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        Descriptor file(
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+        if (file.get() < 0) {
+            error_ = errno;
+            return;
+        }
+        int locked = 0;
+        while ((locked = ::flock(file.get(), LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0) {
+            error_ = errno;
+            return;
+        }
+        struct stat held {};
+        struct stat current {};
+        if (::fstat(file.get(), &held) == 0 && ::lstat(path.c_str(), &current) == 0 &&
+            held.st_dev == current.st_dev && held.st_ino == current.st_ino) {
+            fd_ = file.release();
+            return;
+        }
+    }
+    error_ = EAGAIN;
+}
+
+FileLock::~FileLock() noexcept {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
 TemporaryFile::TemporaryFile(const std::string& finalPath) {
     std::string pattern = folderOf(finalPath) + "/." + nameOf(finalPath) + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
@@ -146,12 +227,14 @@ int TemporaryFile::replace(const std::string& finalPath, std::optional<mode_t> m
         if (::fchmod(fd_, *mode) != 0)
             return errno;
     } else if (::stat(finalPath.c_str(), &old) == 0) {
-        if (::fchmod(fd_, old.st_mode & 07777) != 0)
-            return errno;
-        // Keeping the group may not be allowed: then the group's rights, meant for another
-        // group, are not given to the file's new one.
-        if (::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) != 0 &&
-            ::fchmod(fd_, old.st_mode & 0707) != 0)
+        // Only root may give the file to its owner, and a group may be kept only by one of its
+        // members: a group that cannot be kept does not get the rights meant for the old one.
+        // The mode comes last, since a change of owner clears the set-ID bits.
+        mode_t kept = old.st_mode & 07777;
+        if (::fchown(fd_, old.st_uid, old.st_gid) != 0 &&
+            ::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) != 0)
+            kept &= 0707;
+        if (::fchmod(fd_, kept) != 0)
             return errno;
     } else if (::fchmod(fd_, newFileMode()) != 0) {
         return errno;

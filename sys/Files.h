@@ -1,14 +1,15 @@
 #pragma once
 
 // The few POSIX file operations the programs share: complete writes, durable renames, the modes
-// of new and replaced files, and temporary files that go away even when the process is stopped
-// by a signal.
+// and owners of new and replaced files, links followed, locks shared between processes, and
+// temporary files that go away even when the process is stopped by a signal.
 
 #include <sys/types.h>
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace orv::sys {
 
@@ -20,6 +21,8 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const noexcept { return fd_; }
+    // Hands the descriptor over: it is no longer closed here.
+    int release() noexcept { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
@@ -38,6 +41,34 @@ mode_t newFileMode();
 std::string folderOf(const std::string& path);
 std::string nameOf(const std::string& path);
 
+// The file a path names once the links at its end are followed: the path itself when it is no
+// link, or names nothing yet. A link's text is taken from the link's own folder, as the kernel
+// takes it, and the path is never made absolute, so links below folders deeper than PATH_MAX
+// are followed too. A path under /dev or /proc ends the walk: the kernel's links there
+// (/dev/stdout, /proc/self/fd/1) stand for open descriptors, not for files. Returns 0, or the
+// errno that stopped it: ENOENT for a link to nothing, ELOOP for links that never end.
+int followLinks(const std::string& path, std::string& target);
+
+// Makes the folder and any missing folder above it with this mode; 0, or the errno.
+int makeFolders(const std::string& folder, mode_t mode);
+bool isUnder(const std::string& path, const char* folder);
+
+// An exclusive lock held for its lifetime on a lock file (created owner-only when missing), which
+// every process that locks the same path waits for; the system drops it when the process ends,
+// however it ends. error() is 0 once the lock is held.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path);
+    ~FileLock() noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    int error() const noexcept { return error_; }
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
+};
+
 // A file created beside its final place (".NAME.XXXXXX" in the same folder), removed on
 // destruction unless it was renamed into place, and also when a signal stops the process (see
 // removeTemporaryFiles).
@@ -53,10 +84,10 @@ public:
     int error() const noexcept { return error_; }
     const std::string& path() const noexcept { return path_; }
 
-    // Gives the file `mode`, or else the mode and group of the file it replaces (as editors
-    // that save through a temporary file do) or the usual mode of a new file; syncs, closes and
-    // renames it over finalPath, then syncs the folder. Returns 0, or the errno of the step that
-    // failed.
+    // Gives the file `mode`, or else the mode, group and (where the process may: root) owner of
+    // the file it replaces, as writing into that file would have kept them, or the usual mode of
+    // a new file; syncs, closes and renames it over finalPath, then syncs the folder. Returns 0,
+    // or the errno of the step that failed.
     int replace(const std::string& finalPath, std::optional<mode_t> mode = std::nullopt);
 
 private:

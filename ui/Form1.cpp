@@ -20,6 +20,7 @@
 #include <QRandomGenerator>
 #include <QScreen>
 
+#include <limits>
 #include <optional>
 
 namespace orv::ui {
@@ -37,6 +38,8 @@ QRect inFrame(int left, int top, int width, int height) {
 
 QLineEdit* textBox(QWidget* frame, const QRect& geometry) {
     auto* box = new QLineEdit(frame);
+    // No length limit (Qt's default is 32767), so whatever is stored comes back whole.
+    box->setMaxLength(std::numeric_limits<int>::max());
     box->setGeometry(geometry);
     box->setFont(arial(9, true));
     followUserPalette(*box);
@@ -191,11 +194,19 @@ void Form1::Form_Load() {
     const QString cursor = app::cursorFilePath(context_.applicationFolder);
     if (trap.holds(124, [&] { return app::FileExists(cursor); }))
         trap.run(126, [&] { pointer_.loadCustom(cursor); });
-    trap.run(128, [&] { Text1->setText(settings::ReadSetting(settings::MyServer, "localhost")); });
-    trap.run(130, [&] { Text2->setText(settings::ReadSetting(settings::MyUser)); });
-    trap.run(132, [&] { Text3->setText(settings::ReadSetting(settings::MyPassword)); });
-    trap.run(134, [&] { Text4->setText(settings::ReadSetting(settings::MyDatabase)); });
-    trap.run(136, [&] { Text5->setText(settings::ReadSetting(settings::MyPort, "3306")); });
+    // The store is read once, at the first of the five fields.
+    std::optional<settings::StoredLogin> saved;
+    trap.run(128, [&] {
+        saved = settings::readStoredLogin();
+        Text1->setText(saved->server);
+    });
+    trap.run(130, [&] { Text2->setText(saved.value().user); });
+    trap.run(132, [&] { Text3->setText(saved.value().password); });
+    trap.run(134, [&] { Text4->setText(saved.value().database); });
+    trap.run(136, [&] { Text5->setText(saved.value().port); });
+    if (saved && !saved->warning.isEmpty())
+        context_.dialogs.message(this, saved->warning, app::applicationTitle(),
+                                 app::MessageIcon::Warning);
     const bool complete = trap.holds(138, [&] {
         return !Text1->text().isEmpty() && !Text2->text().isEmpty() && !Text3->text().isEmpty() &&
                !Text4->text().isEmpty();
@@ -212,7 +223,7 @@ void Form1::Form_Load() {
             trap.holds(140,
                        [&] {
                            const db::Login stored = login();
-                           return waits().run([stored] { return db::TestMySQLConnection(stored); },
+                           return waits().run([this, stored] { return session_.test(stored); },
                                               showWaiting);
                        }) &&
             !waits().ending())
@@ -234,11 +245,11 @@ void Form1::PushButton3_Click() {
     if (!trap.holds(100,
                     [&] {
                         const db::Login current = login();
-                        return waits().run([current] { return db::TestMySQLConnection(current); });
+                        return waits().run([this, current] { return session_.test(current); });
                     }) ||
         waits().ending())
         return;
-    trap.run(102, [&] { AddMySQLToList1(*form2().List1, login(), context_.dialogs); });
+    trap.run(102, [&] { AddMySQLToList1(*form2().List1, session_, context_.dialogs); });
     if (waits().ending())
         return;
     trap.run(104, [&] { form2().show(); });

@@ -2,6 +2,7 @@
 
 #include "app/Style.h"
 #include "db/Login.h"
+#include "db/Session.h"
 #include "ui/AppContext.h"
 
 #include <QWidget>
@@ -33,6 +34,9 @@ public:
     void PushButton5_Click(); // "Test Connection"
 
     db::Login login() const;
+    // The connection the table list and the reports use, opened by "Next >" (or the start-up's
+    // check of the stored login) and kept while the login stays the same.
+    db::Session& session() noexcept { return session_; }
     Form2& form2();
     bool hasForm2() const noexcept { return form2_ != nullptr; }
     app::WindowPointer& pointer() { return pointer_; }
@@ -62,6 +66,7 @@ private:
     AppContext context_;
     app::SkinFramework SkinFramework1;
     app::WindowPointer pointer_;
+    db::Session session_;
     std::unique_ptr<Form2> form2_;
     bool movedOn_ = false;
 };

@@ -42,7 +42,7 @@ Form2::Form2(AppContext context, Form1& form1)
     Frame1->setGeometry(twips(120, 120, 5640, 2415));
     paintWhite(*Frame1);
 
-    List1 = new QListWidget(Frame1);
+    List1 = new TableListWidget(Frame1);
     List1->setGeometry(twips(240, 300, 5160, 1410));
     List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     followUserPalette(*List1);
@@ -141,7 +141,7 @@ void Form2::PushButton5_Click() {
             return;
     }
     trap.run(122, [&] {
-        GenerateStructure(*List1, form1_.login(), fileName, context_.dialogs, [this](bool busy) {
+        GenerateStructure(*List1, form1_.session(), fileName, context_.dialogs, [this](bool busy) {
             pointer_.setState(busy ? app::PointerBusy : app::PointerDefault);
         });
     });

@@ -2,22 +2,38 @@
 
 #include "app/ErrorReport.h"
 #include "db/Catalogue.h"
-#include "db/Connection.h"
 #include "db/Error.h"
 #include "ui/Waits.h"
 
 #include <QListWidget>
 
-#include <memory>
 #include <optional>
 
 namespace orv::ui {
 
-void AddMySQLToList1(QListWidget& list, const db::Login& login, app::Dialogs& dialogs) {
+namespace {
+// The role that holds an item's table name, byte for byte: a name the server gives need not
+// survive the way through the list's text unchanged.
+constexpr int tableNameRole = Qt::UserRole;
+} // namespace
+
+void addTable(QListWidget& list, const std::string& name) {
+    auto* item = new QListWidgetItem(QString::fromUtf8(name), &list);
+    item->setData(tableNameRole, QByteArray::fromStdString(name));
+}
+
+std::vector<std::string> selectedTables(const QListWidget& list) {
+    std::vector<std::string> names;
+    for (int i = 0; i < list.count(); ++i)
+        if (const QListWidgetItem* item = list.item(i); item->isSelected())
+            names.push_back(item->data(tableNameRole).toByteArray().toStdString());
+    return names;
+}
+
+void AddMySQLToList1(QListWidget& list, db::Session& session, app::Dialogs& dialogs) {
     const Waits::Working working(waits());
     app::ErrorTrap trap(dialogs, list.window(), app::errorLocation("MySQL", "AddMySQLToList1"));
-    std::unique_ptr<db::Connection> connection;
-    // The rows of "SHOW TABLES;", read whole as a client-side cursor does; empty while closed.
+    // The listed tables, read whole as a client-side cursor does; empty while closed.
     std::optional<std::vector<std::string>> rows;
     size_t row = 0;
     auto openRows = [&rows]() -> std::vector<std::string>& {
@@ -25,17 +41,16 @@ void AddMySQLToList1(QListWidget& list, const db::Login& login, app::Dialogs& di
             throw Error(db::closedObjectText);
         return *rows;
     };
-    auto needConnection = [&connection]() -> db::Connection& {
-        if (!connection)
-            throw Error(db::closedObjectText);
-        return *connection;
-    };
 
-    trap.run(100, [&] { connection = std::make_unique<db::Connection>(); });
-    trap.run(106, [&] { waits().run([&] { needConnection().open(login); }); });
+    // The session holds the connection (line 100 made one): it is opened here only when the
+    // session has none open.
+    trap.run(106, [&] { waits().run([&] { session.connect(); }); });
     trap.run(108, [&] { list.clear(); });
     trap.run(110, [&] {
-        rows = waits().run([&] { return needConnection().firstColumn(db::showTablesQuery); });
+        rows = waits().run([&] {
+            return session.use(
+                [](db::Connection& connection) { return db::listTables(connection); });
+        });
     });
     size_t count = 0;
     trap.run(112, [&] { count = openRows().size(); });
@@ -45,23 +60,17 @@ void AddMySQLToList1(QListWidget& list, const db::Login& login, app::Dialogs& di
         if (!goOn)
             break;
         std::string name;
-        bool listed = trap.holds(116, [&] {
-            name = openRows().at(row);
-            return db::isListedTable(name);
-        });
-        if (listed)
-            trap.run(118, [&] {
-                // A name wider than the list can still be read whole.
-                auto* item = new QListWidgetItem(QString::fromUtf8(name), &list);
-                item->setToolTip(item->text());
-            });
+        trap.run(116, [&] { name = openRows().at(row); });
+        trap.run(118, [&] { addTable(list, name); });
         trap.run(120, [&] { ++row; });
     }
     trap.run(124, [&] {
         openRows();
         rows.reset();
     });
-    trap.run(126, [&] { needConnection().close(); });
+    // The connection stays open for the reports; without one the step fails, as closing a
+    // closed connection did.
+    trap.run(126, [&] { session.connection(); });
     trap.run(128, [&] {
         if (list.count() > 0) {
             list.setCurrentRow(0);

@@ -2,10 +2,13 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QHelpEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
+#include <QStyle>
+#include <QToolTip>
 
 namespace orv::ui {
 
@@ -47,6 +50,27 @@ QLabel* label(QWidget* parent, const QString& caption) {
     auto* text = new QLabel(caption, parent);
     paintWhite(*text);
     return text;
+}
+
+bool TableListWidget::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        if (const QListWidgetItem* item = itemAt(help->pos()); item && cutOff(*item)) {
+            QToolTip::showText(help->globalPos(), item->text(), viewport(), visualItemRect(item));
+            return true;
+        }
+        // Items have no tooltip of their own: the event goes on to the list's.
+    }
+    return QListWidget::viewportEvent(event);
+}
+
+bool TableListWidget::cutOff(const QListWidgetItem& item) const {
+    // The text stands inside the item's rectangle by the focus frame's margin on each side.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const QRect shown = visualItemRect(&item);
+    const int width = fontMetrics().horizontalAdvance(item.text());
+    const int left = shown.left() + margin;
+    return left < 0 || left + width > viewport()->width() || width + 2 * margin > shown.width();
 }
 
 QIcon programIcon() {

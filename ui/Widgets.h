@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QListWidget>
 #include <QString>
 
 class QFont;
@@ -20,6 +21,19 @@ QLabel* label(QWidget* parent, const QString& caption);
 void paintWhite(QWidget& widget);
 // Every colour from the user's scheme, none from a white parent: for text boxes and lists.
 void followUserPalette(QWidget& widget);
+
+// The table list. An item shows its name as its tooltip only where the list cuts the name off;
+// everywhere else the list's own tooltip shows.
+class TableListWidget : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    bool cutOff(const QListWidgetItem& item) const;
+};
 
 // The icon of the program.
 QIcon programIcon();

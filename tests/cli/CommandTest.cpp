@@ -1,5 +1,6 @@
 #include "cli/Process.h"
 #include "cli/ServerTools.h"
+#include "db/Session.h"
 #include "settings/Settings.h"
 #include "support/FakeDialogs.h"
 #include "support/Files.h"
@@ -46,10 +47,10 @@ protected:
     // tables selected.
     std::pair<std::string, std::string> desktop(const std::string& database,
                                                 const Strings& selected) {
-        const db::Login login = test::serverLogin(database);
+        db::Session session(test::serverLogin(database));
         QListWidget list;
         list.setSelectionMode(QAbstractItemView::ExtendedSelection);
-        ui::AddMySQLToList1(list, login, dialogs);
+        ui::AddMySQLToList1(list, session, dialogs);
         std::string names;
         for (int i = 0; i < list.count(); ++i) {
             const std::string name = list.item(i)->text().toStdString();
@@ -57,7 +58,7 @@ protected:
             list.item(i)->setSelected(std::count(selected.begin(), selected.end(), name) > 0);
         }
         const std::string path = desktopDir.file("desktop.txt");
-        ui::GenerateStructure(list, login, QString::fromStdString(path), dialogs, [](bool) {});
+        ui::GenerateStructure(list, session, QString::fromStdString(path), dialogs, [](bool) {});
         return {names, test::readFile(path)};
     }
 
@@ -123,9 +124,8 @@ TEST_F(Cli, EveryColumnTypeMatchesTheGoldenReportInAFileAndOnStandardOutput) {
     test::sql("USE cli_types;\n" +
               test::readFile(std::string(ORVENDEL_TEST_SOURCE_DIR) + "/report/all-types.sql"));
     const std::string golden = test::readFile(test::golden("all-types.txt"));
-    // A read-only earlier report is replaced whole.
+    // An earlier report is replaced whole.
     test::writeFile(dir.file("types.txt"), "earlier report");
-    ::chmod(dir.file("types.txt").c_str(), 0444);
     test::Outcome run =
         test::runExport(test::withLogin("cli_types", {"--all", "-o", dir.file("types.txt")}));
     EXPECT_EQ(run.status, 0);
@@ -163,6 +163,47 @@ TEST_F(Cli, TheStoredPasswordIsNotSentForAnotherUser) {
     store(test::serverLogin("cli_account"));
     expectFailure(test::runExport({{"--user", "cli_other", "--list"}}),
                   "Access denied for user 'cli_other'@'127.0.0.1' (using password: NO)");
+    // The same port, spelt with a leading zero, is no other server.
+    const test::Outcome run = test::runExport(
+        {{"--port", "0" + test::serverLogin().port, "--database", "mysql", "--list"}});
+    EXPECT_EQ(run.status, 0) << run.err;
+}
+
+TEST_F(Cli, ASettingsFileOthersCouldChangeOrThatCannotBeReadIsNamedOnStandardError) {
+    store(test::serverLogin("mysql"));
+    const std::string path = config.file("Kestrane.ini");
+    const std::string stored = test::readFile(path);
+    // Whoever could write the file could have put a server of theirs in it.
+    ASSERT_EQ(::chmod(path.c_str(), 0660), 0);
+    test::Outcome run = test::runExport({{"--list"}});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(lineCount(run.err), 2) << run.err;
+    EXPECT_EQ(run.err.rfind("orvendel-export: warning: The settings file " + path +
+                                " can be changed by other users (it is writable by its group), "
+                                "so the password saved in it is not used",
+                            0),
+              0u)
+        << run.err;
+    EXPECT_TRUE(contains(run.err, "(using password: NO)")) << run.err;
+
+    // Unreadable (root is made to obey too) or damaged: the defaults, and the file as it was.
+    const std::pair<std::string, std::string> unusable[] = {
+        {stored, "cannot be read (Permission denied)"},
+        {"[Orvendel\nMyServer=elsewhere\n", "is damaged: line 1 cannot be read"}};
+    for (const auto& [content, problem] : unusable) {
+        test::writeFile(path, content);
+        ASSERT_EQ(::chmod(path.c_str(), content == stored ? 0 : 0600), 0);
+        test::Launch launch = test::withLogin("mysql", {"--list"});
+        launch.obeyPermissions = true;
+        run = test::runExport(launch);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "orvendel-export: warning: The settings file " + path + " " + problem +
+                               ", so the saved login is not used: the defaults are, and the file "
+                               "is left as it is, with nothing saved to it. Correct or remove the "
+                               "file.\n");
+        ::chmod(path.c_str(), 0600);
+        EXPECT_EQ(test::readFile(path), content);
+    }
 }
 
 TEST_F(Cli, ThePasswordIsAskedOnTheTerminalWithoutEchoEvenAfterCtrlC) {
@@ -195,6 +236,9 @@ TEST_F(Cli, ThePasswordIsAskedOnTheTerminalWithoutEchoEvenAfterCtrlC) {
 TEST_F(Cli, ProgressIsShownOnlyOnATerminalAndClearedBeforeTheReport) {
     test::recreateDatabase("cli_progress");
     test::sql("USE cli_progress; CREATE TABLE a (id int); CREATE TABLE b (id int);");
+    const char* const term = std::getenv("TERM");
+    const std::string previousTerm = term ? term : "";
+    ::setenv("TERM", "xterm", 1);
     test::Launch launch = test::withLogin("cli_progress", {"--all"});
     launch.terminal = launch.outputOnTerminal = true;
     test::Outcome run = test::runExport(launch);
@@ -202,6 +246,20 @@ TEST_F(Cli, ProgressIsShownOnlyOnATerminalAndClearedBeforeTheReport) {
     EXPECT_TRUE(contains(run.err, "\r\033[KTable 1 of 2: a\r\033[KTable 2 of 2: b\r\033[K "
                                   "Printing From 127.0.0.1\r\r\n"))
         << run.err;
+
+    // A terminal without escape codes gets blanks over the earlier line.
+    ::setenv("TERM", "dumb", 1);
+    run = test::runExport(launch);
+    EXPECT_EQ(run.status, 0);
+    const std::string blank = "\r" + std::string(15, ' ') + "\r";
+    EXPECT_TRUE(contains(run.err, "\rTable 1 of 2: a" + blank + "Table 2 of 2: b" + blank +
+                                      " Printing From 127.0.0.1\r\r\n"))
+        << run.err;
+    EXPECT_EQ(run.err.find('\033'), std::string::npos) << run.err;
+    if (term)
+        ::setenv("TERM", previousTerm.c_str(), 1);
+    else
+        ::unsetenv("TERM");
 
     launch.terminal = launch.outputOnTerminal = false;
     run = test::runExport(launch);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -194,4 +195,117 @@ TEST_F(CliFault, AnAccountOfOneLoginAnHourStillExports) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(
         contains(test::readFile(dir.file("r.txt")), "Table Name : t70    Total Fields : 3"));
+}
+
+TEST_F(CliFault, AReportIsReplacedOnlyAsTheShellWouldReplaceIt) {
+    test::recreateDatabase("fault_replace");
+    test::sql("USE fault_replace; CREATE TABLE t (id int);");
+    const auto exportTo = [](const std::string& path, bool obeyPermissions = false) {
+        test::Launch launch = test::withLogin("fault_replace", {"t", "-o", path});
+        launch.obeyPermissions = obeyPermissions;
+        return test::runExport(launch);
+    };
+    const auto isLink = [](const std::string& path) {
+        struct stat info {};
+        return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+    };
+
+    // A file the user may not write is refused, as ">" refuses it (root is made to obey here).
+    test::writeFile(dir.file("ro.txt"), "earlier");
+    ASSERT_EQ(::chmod(dir.file("ro.txt").c_str(), 0444), 0);
+    test::Outcome run = exportTo(dir.file("ro.txt"), true);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "orvendel-export: Cannot replace the file " + dir.file("ro.txt") +
+                           ": you may not write to it (Permission denied)\n");
+    EXPECT_EQ(test::readFile(dir.file("ro.txt")), "earlier");
+
+    // Links that lead nowhere are an error, and stay links.
+    ASSERT_EQ(::symlink("loop-b", dir.file("loop-a").c_str()), 0);
+    ASSERT_EQ(::symlink("loop-a", dir.file("loop-b").c_str()), 0);
+    run = exportTo(dir.file("loop-a"));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(
+        contains(run.err, "its link cannot be followed (Too many levels of symbolic links)"))
+        << run.err;
+    EXPECT_TRUE(isLink(dir.file("loop-a")));
+
+    // A link in a folder deeper than PATH_MAX is followed from where it is.
+    const int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    const std::string level(200, 'd');
+    int depth = 0;
+    for (; depth < 25 && ::mkdir(level.c_str(), 0700) == 0 && ::chdir(level.c_str()) == 0;
+         ++depth) {
+    }
+    EXPECT_EQ(depth, 25);
+    test::writeFile("target.txt", "earlier");
+    ASSERT_EQ(::symlink("target.txt", "link.txt"), 0);
+    run = exportTo("link.txt");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(isLink("link.txt"));
+    EXPECT_TRUE(contains(test::readFile("target.txt"), "Table Name : t    "));
+    // The folders go from the bottom up: no path reaches the bottom one.
+    ::unlink("link.txt");
+    ::unlink("target.txt");
+    for (; depth > 0 && ::chdir("..") == 0; --depth)
+        ::rmdir(level.c_str());
+    EXPECT_EQ(::fchdir(here), 0);
+    ::close(here);
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root replaces another user's report";
+    // Root replacing a user's private report gives it back to the user.
+    test::writeFile(dir.file("users.txt"), "earlier");
+    ASSERT_EQ(::chown(dir.file("users.txt").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(dir.file("users.txt").c_str(), 0600), 0);
+    EXPECT_EQ(exportTo(dir.file("users.txt")).status, 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(dir.file("users.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_TRUE(contains(test::readFile(dir.file("users.txt")), "Table Name : t    "));
+}
+
+// As "| head -1" leaves it: other filters die of SIGPIPE without a word, and so does this one.
+TEST_F(CliFault, AReaderThatStopsReadingEndsTheCommandQuietly) {
+    test::recreateDatabase("fault_pipe");
+    test::sql("USE fault_pipe; CREATE TABLE t (id int);");
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    for (const char* what : {"--list", "--all", "--help"}) {
+        test::Launch launch = test::withLogin("fault_pipe", {what});
+        launch.outputUnread = true;
+        const test::Outcome run = test::runExport(launch);
+        EXPECT_EQ(run.signal, SIGPIPE) << what << ": " << run.status << " " << run.err;
+        EXPECT_EQ(run.err, "");
+    }
+    EXPECT_EQ(dir.listing(), "");
+}
+
+TEST_F(CliFault, RunningOutOfMemoryIsSaidInWords) {
+    // A settings file far larger than the memory the command is given.
+    const std::string store = config.file("Kestrane.ini");
+    test::writeFile(store, "");
+    ASSERT_EQ(::truncate(store.c_str(), 1L << 30), 0);
+    test::Launch launch{{"--list"}};
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer reserves far more address space than any limit: its allocator is limited.
+    const char* const options = std::getenv("ASAN_OPTIONS");
+    const std::string previous = options ? options : "";
+    ::setenv("ASAN_OPTIONS",
+             (previous + ":allocator_may_return_null=1:max_allocation_size_mb=256").c_str(), 1);
+#else
+    launch.addressSpace = size_t{512} << 20;
+#endif
+    const test::Outcome run = test::runExport(launch);
+#if defined(__SANITIZE_ADDRESS__)
+    ::setenv("ASAN_OPTIONS", previous.c_str(), 1);
+    // The sanitizer tells of the refused allocation first, on a line of its own.
+    const std::string shown = run.err.substr(run.err.find('\n') + 1);
+#else
+    const std::string& shown = run.err;
+#endif
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(shown, "orvendel-export: out of memory: the system would not give the command the "
+                     "memory it needed, and nothing was written\n");
 }

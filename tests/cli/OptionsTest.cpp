@@ -31,10 +31,12 @@ TEST(CliOptions, HelpVersionAndBadUsageAreAnsweredWithoutAServer) {
         {{"--ssl-mode", "required", "--ssl-ca", "ca.pem", "--all"},
          2,
          "--ssl-ca is used only with --ssl-mode verify-ca or verify-identity"},
-        // Terminal controls in an argument are not shown; other letters are.
-        {{"--all", "--\033[2Jgröße\xc2\x9b"},
+        // Terminal controls and bytes that are not UTF-8 are shown as names are; other letters
+        // as they are.
+        {{"--all", "--\033[2Jgröße\xc2\x9b\xe2\x80\xa8\xff\xc3"},
          2,
-         "orvendel-export: unknown option --?[2Jgröße? (see orvendel-export --help)\n"},
+         "orvendel-export: unknown option --\\x1B[2Jgröße\\xC2\\x9B\\xE2\\x80\\xA8\\xFF\\xC3 (see "
+         "orvendel-export --help)\n"},
         {{"--password", "secret", "--all"}, 2, "--password-stdin"},
         {{"--password=secret", "--all"}, 2, "--password-stdin"},
         {{"-psecret", "--all"}, 2, "--password-stdin"},
@@ -64,6 +66,10 @@ TEST(CliOptions, TheStoredPasswordIsOnlyForItsOwnServerPortAndUser) {
     };
     EXPECT_TRUE(applies({"--database", "other"}));
     EXPECT_TRUE(applies({"--server", "db.example", "--port", "3306", "--user", "ann"}));
+    EXPECT_TRUE(applies({"--port", "03306"}));
+    EXPECT_TRUE(
+        cli::storedPasswordApplies({"db.example", "ann", "secret", "shop", "03306"},
+                                   cli::overriddenLogin(stored, cli::parseOptions({"--all"}))));
     EXPECT_FALSE(applies({"--server", "elsewhere.example"}));
     EXPECT_FALSE(applies({"--port", "3307"}));
     EXPECT_FALSE(applies({"--user", "bob"}));

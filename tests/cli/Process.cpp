@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,10 +63,16 @@ Process::Process(const Launch& launch) {
     if (!launch.terminal)
         err_ = memoryFile();
     int output = terminal;
-    if (!launch.outputPath.empty())
+    if (!launch.outputPath.empty()) {
         output = ::open(launch.outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    else if (!launch.outputOnTerminal)
+    } else if (launch.outputUnread) {
+        int ends[2];
+        check(::pipe2(ends, O_CLOEXEC) == 0, "pipe");
+        ::close(ends[0]);
+        output = ends[1];
+    } else if (!launch.outputOnTerminal) {
         output = out_ = memoryFile();
+    }
     check(output >= 0, "open");
     const int error = err_ >= 0 ? err_ : terminal;
     const bool dropOverride = launch.obeyPermissions && ::geteuid() == 0;
@@ -82,14 +89,18 @@ Process::Process(const Launch& launch) {
             ::close(2);
         else
             ::dup2(error, 2);
-        // Root without this capability obeys permission bits, for the program it runs too.
-        if (dropOverride && ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
+        // Root without these capabilities obeys permission bits, for the program it runs too.
+        if (dropOverride && (::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0 ||
+                             ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0))
+            ::_exit(126);
+        const rlimit memory{launch.addressSpace, launch.addressSpace};
+        if (launch.addressSpace != 0 && ::setrlimit(RLIMIT_AS, &memory) != 0)
             ::_exit(126);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(input);
-    if (!launch.outputPath.empty())
+    if (!launch.outputPath.empty() || launch.outputUnread)
         ::close(output);
     if (terminal >= 0)
         ::close(terminal);

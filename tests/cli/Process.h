@@ -18,6 +18,8 @@ struct Launch {
     bool outputOnTerminal = false; // standard output too
     bool obeyPermissions = false;  // even when started by root
     bool errorClosed = false;      // no standard error at all
+    bool outputUnread = false;     // standard output is a pipe whose reader has gone
+    size_t addressSpace = 0;       // a limit on the process's memory (RLIMIT_AS), when set
 };
 
 struct Outcome {

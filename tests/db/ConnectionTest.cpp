@@ -170,6 +170,29 @@ TEST(Connection, CommandTimeOutEndsALongQuery) {
     EXPECT_LT(seconds, 15.0);
 }
 
+// The driver keeps a message in 512 bytes with its prefixes, and drops one that does not fit.
+TEST(Connection, AServerErrorKeepsItsTextHoweverLong) {
+    Connection connection;
+    connection.open(test::serverLogin("mysql"));
+    for (const std::string& unit : {std::string("x"), std::string("日")}) {
+        std::string message;
+        for (int i = 0; i < 500; ++i)
+            message += unit;
+        try {
+            connection.execute("SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = '" + message + "'");
+            ADD_FAILURE() << "no error";
+        } catch (const Error& e) {
+            const std::string text = e.what();
+            EXPECT_EQ(text.rfind("[ma-", 0), 0u) << text;
+            EXPECT_GE(text.size(), message.size());
+            EXPECT_EQ(text.substr(text.size() - message.size()), message) << text;
+            EXPECT_EQ(e.nativeCode(), 1644);
+        }
+    }
+    // The connection goes on as before.
+    EXPECT_EQ(connection.firstColumn("SELECT 1"), std::vector<std::string>{"1"});
+}
+
 TEST(UnregisteredDriver, EveryOpenFails) {
     if (!std::getenv("ODBCSYSINI"))
         GTEST_SKIP() << "runs as db_unregistered_driver, with an empty driver list";

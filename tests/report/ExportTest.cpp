@@ -1,8 +1,10 @@
+#include "db/Session.h"
 #include "report/StructureExport.h"
 #include "support/FakeDialogs.h"
 #include "support/Files.h"
 #include "support/TestServer.h"
 #include "ui/GenerateStructure.h"
+#include "ui/MySQL.h"
 #include "ui/Waits.h"
 
 #include <QListWidget>
@@ -22,13 +24,15 @@ protected:
 
     void fill(const QStringList& names, const QList<int>& selected) {
         list.clear();
-        list.addItems(names);
+        for (const QString& name : names)
+            ui::addTable(list, name.toStdString());
         for (int row : selected)
             list.item(row)->setSelected(true);
     }
 
     bool run(const std::string& path, const db::Login& login) {
-        return ui::GenerateStructure(list, login, QString::fromStdString(path), dialogs,
+        db::Session session(login);
+        return ui::GenerateStructure(list, session, QString::fromStdString(path), dialogs,
                                      [this](bool busy) { busyStates.push_back(busy); });
     }
 

@@ -1,3 +1,4 @@
+#include "db/Session.h"
 #include "support/FakeDialogs.h"
 #include "support/TestServer.h"
 #include "ui/MySQL.h"
@@ -41,7 +42,8 @@ TEST_F(TableList, LeavesOutSysTablesAndSelectsTheFirstListedOne) {
         "USE tl_filter; CREATE TABLE SYS_a (a int); CREATE TABLE Sysconfig (a int);"
         "CREATE TABLE sy (a int); CREATE TABLE system_log (a int); CREATE TABLE t_sys (a int);"
         "CREATE TABLE `zz mysys` (a int);");
-    ui::AddMySQLToList1(list, test::serverLogin("tl_filter"), dialogs);
+    db::Session session(test::serverLogin("tl_filter"));
+    ui::AddMySQLToList1(list, session, dialogs);
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(items(list), (QStringList{"sy", "t_sys", "zz mysys"}));
     EXPECT_EQ(selectedRows(list), QList<int>{0});
@@ -51,12 +53,13 @@ TEST_F(TableList, LeavesOutSysTablesAndSelectsTheFirstListedOne) {
 TEST_F(TableList, EmptyOrSysOnlyDatabasesGiveAnEmptyList) {
     test::recreateDatabase("tl_empty");
     list.addItem("left over");
-    ui::AddMySQLToList1(list, test::serverLogin("tl_empty"), dialogs);
+    db::Session session(test::serverLogin("tl_empty"));
+    ui::AddMySQLToList1(list, session, dialogs);
     EXPECT_EQ(list.count(), 0);
     EXPECT_TRUE(dialogs.messages.empty());
 
     test::sql("USE tl_empty; CREATE TABLE sys1 (a int); CREATE TABLE SYSTEM (a int);");
-    ui::AddMySQLToList1(list, test::serverLogin("tl_empty"), dialogs);
+    ui::AddMySQLToList1(list, session, dialogs);
     EXPECT_EQ(list.count(), 0);
     EXPECT_EQ(list.currentRow(), -1);
     EXPECT_TRUE(dialogs.messages.empty());
@@ -68,10 +71,11 @@ TEST_F(TableList, OddNamesAreListedExactlyAndASecondCallDoesNotDuplicate) {
               "CREATE TABLE `we``ird` (a int); CREATE TABLE `say \"hi\"` (a int);"
               "CREATE TABLE `größe` (a int);");
     const QStringList expected{"a b", "größe", "it's", "say \"hi\"", "we`ird"};
-    ui::AddMySQLToList1(list, test::serverLogin("tl_names"), dialogs);
+    db::Session session(test::serverLogin("tl_names"));
+    ui::AddMySQLToList1(list, session, dialogs);
     EXPECT_EQ(items(list), expected);
     list.item(3)->setSelected(true);
-    ui::AddMySQLToList1(list, test::serverLogin("tl_names"), dialogs);
+    ui::AddMySQLToList1(list, session, dialogs);
     EXPECT_EQ(items(list), expected);
     EXPECT_EQ(selectedRows(list), QList<int>{0});
     EXPECT_TRUE(dialogs.messages.empty());
@@ -81,7 +85,8 @@ TEST_F(TableList, AFailedLoginIsReportedStepByStepAndTheListIsCleared) {
     list.addItem("old");
     db::Login login = test::serverLogin("mysql");
     login.password = "wrong";
-    ui::AddMySQLToList1(list, login, dialogs);
+    db::Session session(login);
+    ui::AddMySQLToList1(list, session, dialogs);
     EXPECT_EQ(list.count(), 0);
     QStringList lines;
     for (const QString& text : dialogs.texts())

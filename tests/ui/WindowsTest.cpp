@@ -520,6 +520,55 @@ TEST_F(Windows, AStoredLoginThatTakesLongShowsTheLoginWindowMeanwhile) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
+TEST_F(Windows, StoredValuesOfAnyLengthComeBackWhole) {
+    const QString server(100008, u's');
+    settings::WriteSetting(settings::MyServer, server);
+    start();
+    EXPECT_EQ(form1->Text1->text(), server);
+    EXPECT_EQ(settings::ReadSetting(settings::MyServer), server);
+    form1->Text1->setFocus();
+    QTest::keyClick(form1->Text1, Qt::Key_End);
+    QTest::keyClicks(form1->Text1, "x");
+    EXPECT_EQ(settings::ReadSetting(settings::MyServer), server + "x");
+}
+
+TEST_F(Windows, AnUntrustedOrDamagedStoreIsNamedOnceAndLeftAsItIs) {
+    const db::Login login = test::serverLogin(shop);
+    store(login);
+    const std::string path = config.file("Kestrane.ini");
+    const QString file = QString::fromStdString(path);
+    // The stored login works, but someone else could have written it: its password is not used.
+    ASSERT_EQ(::chmod(path.c_str(), 0620), 0);
+    const std::string stored = test::readFile(path);
+    start();
+    EXPECT_TRUE(form1->isVisible());
+    EXPECT_FALSE(form1->hasForm2());
+    EXPECT_EQ(form1->Text2->text(), QString::fromStdString(login.user));
+    EXPECT_EQ(form1->Text3->text(), "");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].icon, app::MessageIcon::Warning);
+    EXPECT_EQ(dialogs.messages[0].title, "Orvendel");
+    EXPECT_TRUE(dialogs.messages[0].text.startsWith("The settings file " + file +
+                                                    " can be changed by other users"))
+        << dialogs.messages[0].text.toStdString();
+    form1->Text3->setFocus();
+    QTest::keyClicks(form1->Text3, "typed");
+    EXPECT_EQ(test::readFile(path), stored);
+
+    const std::string damaged = "[Orvendel]\nMyServer=db.example\nnot a setting\n";
+    test::writeFile(path, damaged);
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    dialogs.messages.clear();
+    start();
+    EXPECT_EQ(form1->Text1->text(), "localhost");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.startsWith("The settings file " + file +
+                                                    " is damaged: line 3 cannot be read"))
+        << dialogs.messages[0].text.toStdString();
+    QTest::keyClicks(form1->Text1, "typed");
+    EXPECT_EQ(test::readFile(path), damaged);
+}
+
 TEST_F(Windows, EnterAndAltNRunNextAndAltLettersNeverTypeIntoAField) {
     ui::Form1& form = start();
     const db::Login login = test::serverLogin(shop);
@@ -665,6 +714,90 @@ TEST_F(Windows, ALongTableNameCanBeReadWhole) {
     EXPECT_EQ(tipAt(list.visualItemRect(found[0]).center()), name);
     EXPECT_EQ(tipAt({5, list.viewport()->height() - 3}),
               "Hold CTRL+Click to select multiple tables");
+    // A name the list shows whole has no tip of its own.
+    EXPECT_EQ(tipAt(list.visualItemRect(list.item(0)).center()),
+              "Hold CTRL+Click to select multiple tables");
+}
+
+// From a stored login to two saved reports, the server sees one login.
+TEST_F(Windows, AWholeSessionLogsInOnce) {
+    // An account of its own, so that the logins of tests running beside this one do not count.
+    test::sql("SET GLOBAL userstat = ON;"
+              "DROP USER IF EXISTS 'win_once'@'localhost', 'win_once'@'127.0.0.1';"
+              "CREATE USER 'win_once'@'localhost' IDENTIFIED BY 'once-pw';"
+              "CREATE USER 'win_once'@'127.0.0.1' IDENTIFIED BY 'once-pw';"
+              "GRANT SELECT ON " +
+              shop + ".* TO 'win_once'@'localhost', 'win_once'@'127.0.0.1';");
+    // Attempts, refused ones too; the server keeps counting across a DROP USER.
+    const auto logins = [] {
+        return std::stoi(
+            test::queryValue("SELECT COALESCE((SELECT TOTAL_CONNECTIONS + DENIED_CONNECTIONS FROM "
+                             "information_schema.USER_STATISTICS WHERE USER = 'win_once'), 0)"));
+    };
+    const int before = logins();
+    db::Login login = test::serverLogin(shop);
+    login.user = "win_once";
+    login.password = "once-pw";
+    store(login);
+    start();
+    ASSERT_TRUE(form1->hasForm2());
+    ui::Form2& form2 = form1->form2();
+    form2.PushButton8->click();
+    for (const char* name : {"first.txt", "second.txt"}) {
+        dialogs.fileNames.push_back(QString::fromStdString(files.file(name)));
+        form2.PushButton5->click();
+    }
+    EXPECT_EQ(dialogs.texts(), (QStringList{"Done.", "Done."}));
+    EXPECT_EQ(test::readFile(files.file("first.txt")), test::readFile(files.file("second.txt")));
+    EXPECT_EQ(logins() - before, 1);
+}
+
+// A connection the server closed (KILL, its idle time-out) is opened again without a word;
+// only when that fails too does the step report it, at its own line.
+TEST_F(Windows, AConnectionTheServerClosedIsOpenedAgain) {
+    ui::Form2& form2 = tableList();
+    form2.PushButton8->click();
+    // The session's connection is the only one in the test's database.
+    const auto sessionId = [this] {
+        return test::queryValue("SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" +
+                                shop + "'");
+    };
+    const auto save = [&](const char* name) {
+        dialogs.fileNames.push_back(QString::fromStdString(files.file(name)));
+        form2.PushButton5->click();
+        return ::access(files.file(name).c_str(), F_OK) == 0 &&
+               test::readFile(files.file(name)).find("3) products\r\n") != std::string::npos;
+    };
+    std::string id = sessionId();
+    test::sql("KILL " + id);
+    EXPECT_TRUE(save("killed.txt"));
+    EXPECT_NE(sessionId(), id);
+
+    form1->session().connection().execute("SET SESSION wait_timeout = 1");
+    id = sessionId();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_TRUE(save("idle.txt"));
+    EXPECT_NE(sessionId(), id);
+
+    form2.PushButton2->click();
+    test::sql("KILL " + sessionId());
+    form1->PushButton3->click();
+    EXPECT_TRUE(form2.isVisible());
+    EXPECT_EQ(items(*form2.List1), (QStringList{"customers", "orders", "products"}));
+    EXPECT_EQ(dialogs.texts(), (QStringList{"Done.", "Done."}));
+
+    // The database is gone: the connection cannot be opened again.
+    test::sql("KILL " + sessionId() + "; DROP DATABASE " + shop);
+    form2.PushButton8->click();
+    EXPECT_FALSE(save("gone.txt"));
+    ASSERT_EQ(dialogs.messages.size(), 3u);
+    EXPECT_EQ(dialogs.messages[2].title, "Application Error");
+    EXPECT_TRUE(dialogs.messages[2].text.contains(
+        "\r\nin Orvendel2021/08/31.Form2.GenerateStructure at line 154\r"))
+        << dialogs.messages[2].text.toStdString();
+    EXPECT_TRUE(dialogs.messages[2].text.contains("Unknown database"))
+        << dialogs.messages[2].text.toStdString();
+    EXPECT_EQ(files.listing(), "idle.txt killed.txt");
 }
 
 // Without a display the program says so in one line; asked for help or its version it answers
