@@ -36,7 +36,33 @@ std::vector<ListedTable> listTablesWithKinds(Connection& connection) {
                 tables.push_back({std::string(name), tableKind(row[1].value_or(""))});
         });
     listedKinds(connection).remember(tables);
+    boundLockWaits(connection);
     return tables;
+}
+
+void setLockWait(Connection& connection, int seconds) {
+    try {
+        connection.execute("SET SESSION lock_wait_timeout = " + std::to_string(seconds));
+    } catch (const Error& e) {
+        if (isConnectionLost(e))
+            throw;
+    }
+}
+
+namespace {
+
+struct LockWaitBound {
+    bool set = false;
+};
+
+} // namespace
+
+void boundLockWaits(Connection& connection) {
+    LockWaitBound& bound = connection.sessionState<LockWaitBound>();
+    if (!bound.set) {
+        setLockWait(connection, lockWaitSeconds);
+        bound.set = true;
+    }
 }
 
 ListedKinds& listedKinds(Connection& connection) {

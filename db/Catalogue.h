@@ -43,6 +43,17 @@ std::vector<ListedTable> listTablesWithKinds(Connection& connection);
 // kinds are kept as listTablesWithKinds keeps them.
 std::vector<std::string> listTables(Connection& connection);
 
+// A table behind a metadata lock (an ALTER waiting for a long transaction) is given up after
+// this many seconds instead of stalling the export until the read time-out.
+inline constexpr int lockWaitSeconds = 5;
+// Sets how long the session's statements wait for a table's metadata lock. A server without
+// the setting (before MySQL 5.5) waits as long as it always did; MySQL takes 0 as its least,
+// a second.
+void setLockWait(Connection& connection, int seconds);
+// The same to lockWaitSeconds, once a session: by its first read of the catalogue, the table
+// list, so that the first report's prepares need no round trip for it.
+void boundLockWaits(Connection& connection);
+
 // The kinds of the tables the connection's session listed last, by name.
 class ListedKinds {
 public:

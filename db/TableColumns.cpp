@@ -23,9 +23,6 @@ namespace {
 // tables, 79 lists of 256 names 7.7 s, the whole database 1.2 s).
 constexpr size_t largestList = 256;
 
-// A table behind a metadata lock (an ALTER waiting for a long transaction) is given up after
-// this many seconds instead of stalling the export until the read time-out.
-constexpr int lockWaitSeconds = 5;
 constexpr long lockWaitTimeoutError = 1205;
 
 // The limits of one prepare, measured with MariaDB 10.11 and Connector/ODBC 3.1.15: the server
@@ -192,7 +189,6 @@ struct TextHash {
 // What the driver showed of this session, kept while the connection stays open: a second export
 // on it asks the driver only about groups it has not seen.
 struct SessionChecks {
-    bool lockWaitSet = false;
     std::unordered_map<std::string, GroupVerdict, TextHash, std::equal_to<>> verdicts;
 };
 
@@ -280,17 +276,6 @@ public:
 
     size_t prepares() const noexcept { return prepares_; }
 
-    // A server without the setting (before MySQL 5.5) waits as long as it always did; MySQL
-    // takes 0 as its least, a second.
-    void setLockWait(int seconds) {
-        try {
-            connection_.execute("SET SESSION lock_wait_timeout = " + std::to_string(seconds));
-        } catch (const Error& e) {
-            if (isConnectionLost(e))
-                throw;
-        }
-    }
-
     // The length of a part's text in a query, near enough to keep within the limit.
     static size_t partLength(const Part& part) {
         size_t length = 80;
@@ -349,14 +334,14 @@ private:
             }
             const bool stopWaiting = e.nativeCode() == lockWaitTimeoutError && !noWait_;
             if (stopWaiting) {
-                setLockWait(0);
+                setLockWait(connection_, 0);
                 noWait_ = true;
             }
             const size_t half = batch.size() / 2;
             describeBatch(parts, results, batch.first(half));
             describeBatch(parts, results, batch.subspan(half));
             if (stopWaiting) {
-                setLockWait(lockWaitSeconds);
+                setLockWait(connection_, lockWaitSeconds);
                 noWait_ = false;
             }
             return;
@@ -571,11 +556,7 @@ void ColumnReader::State::forget() {
 }
 
 void ColumnReader::State::readCatalogue() {
-    // Once a session, for the prepares that may follow.
-    if (!session.lockWaitSet) {
-        session.lockWaitSet = true;
-        describer.setLockWait(lockWaitSeconds);
-    }
+    boundLockWaits(connection);
     std::vector<std::string_view> wanted;
     if (names.size() <= largestList)
         wanted.assign(names.begin(), names.end());
