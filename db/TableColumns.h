@@ -74,7 +74,9 @@ public:
     struct Statistics {
         size_t prepares = 0;         // statements the driver was asked to describe
         size_t groups = 0;           // groups of alike columns among the catalogue's
-        size_t differingGroups = 0;  // of them, those the driver describes otherwise
+        size_t differingGroups = 0;  // of them, those left to the driver: described otherwise,
+                                     // of a type not known here, or without an exemplar
+                                     // that could be prepared
         size_t tablesFromDriver = 0; // tables the driver described
     };
     Statistics statistics() const;
