@@ -6,7 +6,8 @@
 #   1. 2,000 tables of 20 columns: orvendel-export against mariadb-dump --no-data
 #   2. the same through a proxy that adds 10 ms and 50 ms each way
 #   3. one table over 50 ms each way, against mariadb -e 'select 1'
-#   4. 20,000 tables of 20 columns, cold and warm, against one information_schema.COLUMNS query
+#   4. 2,000, 20,000 (cold and warm) and 100,000 tables against one information_schema.COLUMNS
+#      query
 #   5. an account allowed one connection at a time, 10 exports in a row
 #   6. 2,000,000 rows against none: time and peak memory of the export
 #   7. 2,000 tables while one of them is behind a metadata lock

@@ -20,23 +20,31 @@ cleanup() {
 }
 trap cleanup EXIT
 
-global_status() { "${root[@]}" -N -B -e "SHOW GLOBAL STATUS LIKE '$1'" | cut -f2; }
+# Three global status values: logins, statements prepared, prepared statements run (the root
+# client's text-protocol statements count in neither of the last two).
+global_status() {
+  "${root[@]}" -N -B -e "SHOW GLOBAL STATUS WHERE Variable_name IN
+    ('Connections', 'Com_stmt_prepare', 'Com_stmt_execute')" |
+    awk '{ v[$1] = $2 } END { print v["Connections"], v["Com_stmt_prepare"], v["Com_stmt_execute"] }'
+}
 
 # Runs a command (standard input passed on) and sets took (seconds), rss (peak MB),
-# connections (logins the server counted, less the one of the status read) and code.
+# connections (logins the server counted, less the one of the status read), unrun (statements
+# prepared and never run: the driver's descriptions) and code.
 run_measured() {
   local before after start end
-  before=$(global_status Connections)
+  before=($(global_status))
   start=$(date +%s%N)
   set +e
   /usr/bin/time -f %M -o "$out/rss" "$@"
   code=$?
   set -e
   end=$(date +%s%N)
-  after=$(global_status Connections)
+  after=($(global_status))
   took=$(awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }')
   rss=$(tail -n 1 "$out/rss" | awk '{ printf "%.1f", $1 / 1024 }')
-  connections=$((after - before - 1))
+  connections=$((after[0] - before[0] - 1))
+  unrun=$((after[1] - before[1] - (after[2] - before[2])))
 }
 
 # The delay proxy between the client and the server; it counts the client's round trips.
@@ -80,11 +88,11 @@ figures() {
   shift 3
   if [ "$delay" = - ]; then
     for ((i = 0; i < count; i++)); do "$@" "$port"; times+=("$took"); done
-    local kept=("$rss" "$connections" "$code")
+    local kept=("$rss" "$connections" "$code" "$unrun")
     proxy_start "${count_delay:-1}"
     "$@" "$proxy_port"
     proxy_stop
-    rss=${kept[0]} connections=${kept[1]} code=${kept[2]}
+    rss=${kept[0]} connections=${kept[1]} code=${kept[2]} unrun=${kept[3]}
   else
     proxy_start "$delay"
     for ((i = 0; i < count; i++)); do "$@" "$proxy_port"; times+=("$took"); done
@@ -92,8 +100,9 @@ figures() {
     trips=$((trips / count))
   fi
   median_took=$(median "${times[@]}")
-  printf '   %-44s %7.3f s (%s) %6.1f MB %3d conn. %5d round trips%s\n' "$label" "$median_took" \
-    "$(spread "${times[@]}")" "$rss" "$connections" "$trips" \
+  printf '   %-44s %7.3f s (%s) %6.1f MB %3d conn. %5d round trips%s%s\n' "$label" \
+    "$median_took" "$(spread "${times[@]}")" "$rss" "$connections" "$trips" \
+    "$([ "$unrun" = 0 ] && echo "" || echo ", $unrun unrun prepares")" \
     "$([ "$code" = 0 ] && echo "" || echo "  EXIT STATUS $code")"
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -102,13 +111,17 @@ columns="id int NOT NULL PRIMARY KEY, name varchar(45), code char(10), amount de
   ratio double, flag tinyint(1), small smallint, big bigint unsigned, created datetime,
   updated timestamp NULL, day date, note text, data blob, price float, kind enum('a','b'),
   uid binary(16), tag varchar(255), score int unsigned, at_time time, extra json"
+ten_columns="id int NOT NULL PRIMARY KEY, name varchar(45), code char(10), amount decimal(10,2),
+  flag tinyint(1), created datetime, note text, kind enum('a','b'), score int unsigned,
+  tag varchar(255)"
 
-# COUNT tables of the 20 columns above: one made, the others copied with CREATE TABLE ... LIKE
-# in four client sessions side by side (measured: 2 to 10 times faster than one session of full
-# CREATE TABLE statements, depending on what else the machine was doing).
-make_tables() { # database, name prefix, count, engine
-  local db=$1 prefix=$2 count=$3 engine=$4 sessions=4 k i pids=()
-  "${root[@]}" -e "CREATE DATABASE $db; CREATE TABLE $db.${prefix}1 ($columns) ENGINE=$engine;"
+# COUNT tables of the columns given (the 20 above by default): one made, the others copied with
+# CREATE TABLE ... LIKE in four client sessions side by side (measured: 2 to 10 times faster
+# than one session of full CREATE TABLE statements, depending on what else the machine was
+# doing).
+make_tables() { # database, name prefix, count, engine[, columns]
+  local db=$1 prefix=$2 count=$3 engine=$4 table_columns=${5:-$columns} sessions=4 k i pids=()
+  "${root[@]}" -e "CREATE DATABASE $db; CREATE TABLE $db.${prefix}1 ($table_columns) ENGINE=$engine;"
   for ((k = 0; k < sessions; k++)); do
     for ((i = 2 + k; i <= count; i += sessions)); do
       echo "CREATE TABLE $prefix$i LIKE ${prefix}1;"
@@ -122,6 +135,7 @@ echo "Generating the schemas (once per run)..."
 start=$(date +%s)
 make_tables many t 2000 InnoDB
 make_tables wide w 20000 MyISAM
+make_tables huge h 100000 MyISAM "$ten_columns"
 make_tables twenty t 20 InnoDB
 {
   echo "CREATE DATABASE one; CREATE TABLE one.t1 ($columns) ENGINE=InnoDB;"
@@ -175,29 +189,37 @@ ours_took=$median_took
 figures "mariadb -e 'select 1'" "$repeats" 50 select_one
 echo "   ratio $(ratio "$ours_took" "$median_took") (goal: at most 2)"
 
-echo "4. 20,000 tables of 20 columns (MyISAM), loopback"
+echo "4. 2,000, 20,000 and 100,000 tables, loopback, against one information_schema.COLUMNS query"
 "${root[@]}" -N -B -e "SELECT concat('   server: table_definition_cache ', @@table_definition_cache,
   ', table_open_cache ', @@table_open_cache)"
-catalogue="SELECT TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE, COLUMN_TYPE,
-  CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, EXTRA
-  FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = 'wide'"
+catalogue() { # database
+  echo "SELECT TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE, COLUMN_TYPE,
+    CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, EXTRA
+    FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = '$1'"
+}
 flush() { "${root[@]}" -e "FLUSH TABLES"; }
-ours_wide() { ours "$1" --database wide --all -o "$out/wide.txt"; }
-query_wide() { client "$1" -B -N -e "$catalogue" >"$out/wide.tsv"; }
-cold_ours_wide() { flush; ours_wide "$1"; }
-cold_query_wide() { flush; query_wide "$1"; }
-figures "cold: orvendel-export --all (3 runs)" 3 - cold_ours_wide
-cold_ours=$median_took
-figures "cold: mariadb, one COLUMNS query (3 runs)" 3 - cold_query_wide
-cold_query=$median_took
-figures "warm: orvendel-export --all (3 runs)" 3 - ours_wide
-warm_ours=$median_took
-figures "warm: mariadb, one COLUMNS query (3 runs)" 3 - query_wide
-echo "   ratio cold $(ratio "$cold_ours" "$cold_query"), warm $(ratio "$warm_ours" "$median_took")" \
-  "(goal: at most 2); $(grep -c '^Table Name' "$out/wide.txt") tables in the report," \
-  "$(wc -l <"$out/wide.tsv") columns in the query's answer"
-echo "   (cold: after FLUSH TABLES, which closes the server's tables and empties its table"
-echo "   definition cache; the operating system's file cache stays warm)"
+for db in many wide huge; do
+  eval "ours_$db() { ours \"\$1\" --database $db --all -o \"\$out/$db.txt\"; }"
+  eval "query_$db() { client \"\$1\" -B -N -e \"\$(catalogue $db)\" >\"\$out/$db.tsv\"; }"
+  eval "cold_ours_$db() { flush; ours_$db \"\$1\"; }"
+  eval "cold_query_$db() { flush; query_$db \"\$1\"; }"
+done
+scale() { # label, database, runs[, "cold_"]
+  local label=$1 db=$2 runs=$3 cold=${4:-} ours_took
+  figures "$label: orvendel-export --all ($runs runs)" "$runs" - "${cold}ours_$db"
+  ours_took=$median_took
+  figures "$label: mariadb, one COLUMNS query ($runs runs)" "$runs" - "${cold}query_$db"
+  echo "      ratio $(ratio "$ours_took" "$median_took");" \
+    "$(grep -c '^Table Name' "$out/$db.txt") tables in the report," \
+    "$(wc -l <"$out/$db.tsv") columns in the query's answer"
+}
+scale "2,000 warm" many 5
+scale "20,000 cold" wide 3 cold_
+scale "20,000 warm" wide 3
+scale "100,000 warm" huge 3
+echo "   (goal: at most 1.3 times the query; peak memory at most 40 MB at 20,000 tables and 60 MB"
+echo "   at 100,000. Cold: after FLUSH TABLES, which closes the server's tables and empties its"
+echo "   table definition cache; the operating system's file cache stays warm)"
 
 echo "5. An account limited to one connection (MAX_USER_CONNECTIONS 1), 10 exports in a row"
 successes=0 logins=0

@@ -88,7 +88,7 @@ std::optional<std::string> columnDefault(const std::optional<std::string>& catal
     return quotedLiteral(text);
 }
 
-std::string tableKind(std::string_view tableType) {
+std::string kindName(std::string_view tableType) {
     if (tableType == "BASE TABLE")
         return "table";
     if (tableType == "VIEW")

@@ -46,6 +46,6 @@ std::optional<std::string> columnDefault(const std::optional<std::string>& catal
                                          bool nullable, std::string_view extra);
 
 // A table's kind from the catalogue's TABLE_TYPE.
-std::string tableKind(std::string_view tableType);
+std::string kindName(std::string_view tableType);
 
 } // namespace orv::db

@@ -66,19 +66,30 @@ struct OdbcColumn {
 // OLE DB provider for ODBC derives them.
 Field adoField(std::string name, const OdbcColumn& column);
 
-// A column as the server's catalogue (information_schema.COLUMNS) describes it.
+// A column as the server's catalogue (information_schema.COLUMNS) describes its type: every
+// value of the catalogue's row that could change how the driver describes the column.
 struct CatalogueColumn {
     std::string dataType;   // DATA_TYPE, e.g. "varchar"
     std::string columnType; // COLUMN_TYPE, e.g. "int(10) unsigned"
     std::optional<unsigned long long> characterMaximumLength;
+    std::optional<unsigned long long> characterOctetLength;
     std::optional<unsigned long long> numericPrecision;
     std::optional<unsigned long long> numericScale;
     std::optional<unsigned long long> datetimePrecision;
+    std::string characterSetName{}; // empty for NULL
+    std::string collationName{};    // empty for NULL
+    std::string isNullable{};       // "YES" or "NO"
+    std::string extra{};            // EXTRA: generated, invisible, auto_increment, ...
+
+    bool operator==(const CatalogueColumn&) const = default;
 };
 
 // The description the driver gives a table column of this catalogue entry when the column is
 // prepared on a utf8mb4 connection; nullopt for a type whose description is not known exactly.
 std::optional<OdbcColumn> driverColumn(const CatalogueColumn& column);
+
+// Whether two fields describe the same type, whatever their names.
+bool sameType(const Field& a, const Field& b);
 
 // The report's word for an ADO DataTypeEnum code; unknown codes give their decimal digits.
 std::string FieldTypeName(std::int32_t type);

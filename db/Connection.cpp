@@ -1,14 +1,17 @@
 #include "db/Connection.h"
 
-#include "db/Catalogue.h"
 #include "db/Deadline.h"
 #include "db/Error.h"
 #include "db/Odbc.h"
 #include "db/Passwords.h"
+#include "db/Sql.h"
 #include "db/Tls.h"
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
+#include <map>
+#include <numeric>
 #include <optional>
 
 namespace orv::db {
@@ -23,6 +26,7 @@ const char* const closedObjectText = "Operation is not allowed when the object i
 
 struct Connection::Impl {
     std::optional<odbc::Link> link;
+    std::map<std::type_index, std::shared_ptr<void>> session;
 
     odbc::Statement run(const std::string& sql) const;
 };
@@ -39,6 +43,11 @@ void Connection::close() {
     if (!impl_->link)
         throw Error(closedObjectText);
     impl_->link.reset();
+    impl_->session.clear();
+}
+
+std::shared_ptr<void>& Connection::sessionSlot(std::type_index type) {
+    return impl_->session[type];
 }
 
 std::string Connection::serverVersion() const {
@@ -168,25 +177,84 @@ void Connection::execute(const std::string& sql) {
     impl_->run(sql);
 }
 
-void Connection::forEachRow(const std::string& sql, size_t columns,
-                            const std::function<void(Row&)>& take) {
-    odbc::Statement stmt = impl_->run(sql);
-    Row row;
+namespace {
+
+// Rows fetched at once fill about this many bytes of buffers (measured on the catalogue of
+// 20,000 tables: SQLGetData per value took 0.81 s, bound columns 0.20-0.23 s whether 1, 64 or
+// 512 rows came per fetch).
+constexpr size_t blockBytes = 256 * 1024;
+constexpr size_t largestBlock = 1024;
+
+} // namespace
+
+void Connection::forEachRow(const std::string& sql, const std::vector<size_t>& widths,
+                            const std::function<void(std::span<const Value>)>& take) {
+    if (!impl_->link)
+        throw Error(closedObjectText);
+    odbc::Statement stmt(impl_->link->handle().get());
+    stmt.check(SQLSetStmtAttr(stmt.get(), SQL_ATTR_CURSOR_TYPE,
+                              reinterpret_cast<SQLPOINTER>(SQL_CURSOR_FORWARD_ONLY), 0));
+    // Each buffer holds the driver's terminating NUL too.
+    const size_t rowBytes =
+        std::accumulate(widths.begin(), widths.end(), size_t{0},
+                        [](size_t sum, size_t width) { return sum + width + 1; });
+    const bool anyLong = std::find(widths.begin(), widths.end(), 0) != widths.end();
+    const size_t block = anyLong ? 1 : std::clamp(blockBytes / rowBytes, size_t{1}, largestBlock);
+    std::vector<char> data(block * rowBytes);
+    std::vector<SQLLEN> indicators(block * widths.size());
+    SQLULEN fetched = 0;
+    stmt.check(SQLSetStmtAttr(stmt.get(), SQL_ATTR_ROW_ARRAY_SIZE,
+                              reinterpret_cast<SQLPOINTER>(block), 0));
+    stmt.check(SQLSetStmtAttr(stmt.get(), SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
+    std::vector<char*> columnData(widths.size());
+    for (size_t c = 0, offset = 0; c < widths.size(); offset += block * (widths[c] + 1), ++c) {
+        columnData[c] = data.data() + offset;
+        if (widths[c] > 0)
+            stmt.check(SQLBindCol(stmt.get(), static_cast<SQLUSMALLINT>(c + 1), SQL_C_CHAR,
+                                  columnData[c], static_cast<SQLLEN>(widths[c] + 1),
+                                  indicators.data() + c * block));
+    }
+    std::string text = sql;
+    stmt.check(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()),
+                             static_cast<SQLINTEGER>(text.size())));
+    std::vector<Value> row(widths.size());
+    std::vector<std::optional<std::string>> longValues(widths.size());
     for (;;) {
         SQLRETURN rc = SQLFetch(stmt.get());
         if (rc == SQL_NO_DATA)
             break;
         stmt.check(rc);
-        row.clear();
-        for (size_t column = 1; column <= columns; ++column)
-            row.push_back(textColumn(stmt, static_cast<SQLUSMALLINT>(column)));
-        take(row);
+        for (size_t r = 0; r < fetched; ++r) {
+            for (size_t c = 0; c < widths.size(); ++c) {
+                if (widths[c] == 0) {
+                    longValues[c] = textColumn(stmt, static_cast<SQLUSMALLINT>(c + 1));
+                    row[c] = longValues[c] ? Value(*longValues[c]) : std::nullopt;
+                    continue;
+                }
+                const SQLLEN length = indicators[c * block + r];
+                if (length == SQL_NULL_DATA) {
+                    row[c] = std::nullopt;
+                    continue;
+                }
+                if (length < 0 || static_cast<size_t>(length) > widths[c])
+                    throw Error("A value of column " + std::to_string(c + 1) +
+                                " is longer than the " + std::to_string(widths[c]) +
+                                " bytes read of it.");
+                row[c] = std::string_view(columnData[c] + r * (widths[c] + 1),
+                                          static_cast<size_t>(length));
+            }
+            take(row);
+        }
     }
 }
 
 std::vector<Connection::Row> Connection::rows(const std::string& sql, size_t columns) {
     std::vector<Row> rows;
-    forEachRow(sql, columns, [&rows](Row& row) { rows.push_back(std::move(row)); });
+    forEachRow(sql, std::vector<size_t>(columns, 0), [&rows](std::span<const Value> values) {
+        Row& row = rows.emplace_back();
+        for (const Value& value : values)
+            row.push_back(value ? std::optional<std::string>(*value) : std::nullopt);
+    });
     return rows;
 }
 

@@ -7,7 +7,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <typeindex>
 #include <vector>
 
 namespace orv::db {
@@ -42,14 +45,33 @@ public:
     // Runs a query and returns the first `columns` columns of every row as text; NULL is empty.
     using Row = std::vector<std::optional<std::string>>;
     std::vector<Row> rows(const std::string& sql, size_t columns);
-    // The same, one row at a time, none of them kept.
-    void forEachRow(const std::string& sql, size_t columns, const std::function<void(Row&)>& take);
+
+    // A value of a row handed over by forEachRow: its bytes, or nullopt for NULL. Valid only
+    // during the call that hands it over.
+    using Value = std::optional<std::string_view>;
+    // Runs a query and hands over its rows one at a time, none of them kept, through a
+    // forward-only cursor. Column i is read into a buffer of widths[i] bytes, many rows per
+    // fetch; a value longer than its width throws. A width of 0 marks a column of unbounded
+    // length, which is read whole, one row per fetch.
+    void forEachRow(const std::string& sql, const std::vector<size_t>& widths,
+                    const std::function<void(std::span<const Value>)>& take);
 
     // The columns a query would return, read by preparing it without running it: one round
     // trip, and no row crosses the wire.
     std::vector<Field> describe(const std::string& sql);
 
+    // State kept for the rest of this session, one object of each type, made on first use;
+    // dropped when the connection is closed.
+    template <class T> T& sessionState() {
+        std::shared_ptr<void>& slot = sessionSlot(typeid(T));
+        if (!slot)
+            slot = std::make_shared<T>();
+        return *static_cast<T*>(slot.get());
+    }
+
 private:
+    std::shared_ptr<void>& sessionSlot(std::type_index type);
+
     struct Impl;
     Timeouts timeouts_;
     std::unique_ptr<Impl> impl_;

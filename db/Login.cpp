@@ -153,10 +153,13 @@ std::string driverConnectionString(const Login& login, const Timeouts& timeouts,
     if (login.tlsMode == TlsMode::verifyIdentity)
         text += "SSLVERIFY=1;";
     // The driver ignores the login time-out while a server accepts and stays silent, and has no
-    // query time-out: its own socket time-outs bound both waits.
+    // query time-out: its own socket time-outs bound both waits. NO_CACHE lets a driver that can
+    // stream the rows of a forward-only cursor (Connector/ODBC 3.1.17 and later) do so instead of
+    // holding the whole answer; 3.1.15 ignores it (measured on the catalogue of 20,000 tables: the
+    // same 44 MB and the same time with and without it).
     const std::string command = std::to_string(timeouts.commandSeconds);
     return text + "CONN_TIMEOUT=" + std::to_string(timeouts.connectSeconds) +
-           ";READ_TIMEOUT=" + command + ";WRITE_TIMEOUT=" + command + ";";
+           ";READ_TIMEOUT=" + command + ";WRITE_TIMEOUT=" + command + ";NO_CACHE=1;";
 }
 
 } // namespace orv::db

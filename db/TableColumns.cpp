@@ -1,12 +1,15 @@
 #include "db/TableColumns.h"
 
-#include "db/Catalogue.h"
 #include "db/Connection.h"
+#include "db/Sql.h"
 
 #include <algorithm>
 #include <charconv>
-#include <map>
-#include <set>
+#include <deque>
+#include <functional>
+#include <queue>
+#include <span>
+#include <unordered_map>
 #include <utility>
 
 namespace orv::db {
@@ -20,129 +23,147 @@ namespace {
 // tables, 79 lists of 256 names 7.7 s, the whole database 1.2 s).
 constexpr size_t largestList = 256;
 
-// A table behind a metadata lock (an ALTER waiting for a long transaction) is given up after
-// this many seconds instead of stalling the export until the read time-out.
-constexpr int lockWaitSeconds = 5;
+constexpr long lockWaitTimeoutError = 1205;
 
-// A name as a string literal that no SQL mode reads differently: hexadecimal digits.
-std::string nameLiteral(std::string_view name) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string hex = "CONVERT(X'";
-    for (unsigned char c : name) {
-        hex += digits[c >> 4];
-        hex += digits[c & 0xF];
-    }
-    return hex + "' USING utf8mb4)";
+// The limits of one prepare, measured with MariaDB 10.11 and Connector/ODBC 3.1.15: the server
+// joins at most 61 tables (error 1116, "Too many tables; MariaDB can only use 61 tables in a
+// join"; MySQL has the same limit), and the driver counts a result's columns in 16 bits: a join
+// of 21 tables of 1,500 columns was described with its 31,500 columns, one of 22 tables with
+// none. No limit of row size was met: 61 tables of a varchar(16000), a text and an int, and 61
+// views that group their rows, were described. The statement's text is kept far below the
+// servers' packet size (max_allowed_packet: 4 MB and more by default since MySQL 5.6).
+constexpr size_t joinLimit = 61;
+constexpr size_t columnLimit = 32767;
+constexpr size_t textLimit = 1024 * 1024;
+
+// The catalogue's values of a column's type, in the order of the column's record, each followed
+// by "|", which none of them holds. NULL is empty, which no value is.
+constexpr const char* typeValues[] = {
+    "DATA_TYPE",
+    "IFNULL(CHARACTER_MAXIMUM_LENGTH, '')",
+    "IFNULL(CHARACTER_OCTET_LENGTH, '')",
+    "IFNULL(NUMERIC_PRECISION, '')",
+    "IFNULL(NUMERIC_SCALE, '')",
+    "IFNULL(DATETIME_PRECISION, '')",
+    "IFNULL(CHARACTER_SET_NAME, '')",
+    "IFNULL(COLLATION_NAME, '')",
+    "IFNULL(IS_NULLABLE, '')",
+    "IFNULL(EXTRA, '')",
+};
+enum TypeValue {
+    dataType,
+    characterMaximumLength,
+    characterOctetLength,
+    numericPrecision,
+    numericScale,
+    datetimePrecision,
+    characterSetName,
+    collationName,
+    isNullable,
+    extra,
+    typeValueCount
+};
+static_assert(std::size(typeValues) == typeValueCount);
+
+// A text of any bytes in a record: its length in bytes, ":", and the bytes.
+std::string lengthPrefixed(const std::string& value) {
+    return "LENGTH(" + value + "), ':', " + value;
 }
 
-std::optional<unsigned long long> number(const std::optional<std::string>& text) {
-    if (!text)
-        return std::nullopt;
+// COLUMN_TYPE, bounded: only ENUM and SET have longer ones, which are kept apart by a hash of
+// the whole and the catalogue's lengths (all that changes the driver's description of them).
+constexpr const char* boundedColumnType = "IF(CHAR_LENGTH(COLUMN_TYPE) <= 64, COLUMN_TYPE, "
+                                          "CONCAT(LEFT(COLUMN_TYPE, 32), '...', MD5(COLUMN_TYPE)))";
+// The most bytes of a table name and of a record: a name is at most 64 characters of at most
+// 4 bytes; the values of a record are at most some 1,000 bytes.
+constexpr size_t tableNameBytes = 256, recordBytes = 2048;
+
+// One round trip: per column the table's name and the column's record: its name, its position
+// and its type's values,
+//   LENGTH(name) ":" name position "|" value "|" ... value "|" LENGTH(type) ":" type
+// in one text rather than a result column each: the driver holds less when it holds the whole
+// answer, and hands it over faster (measured on 20,000 tables of 20 columns: 38 MB and 0.07 s
+// to fetch, against 45 MB and 0.2-0.4 s for a result column each; one row per table, the records
+// joined by GROUP_CONCAT, held 24 MB but made the server sort: 1.5-2 times the query's time).
+// Further values of a column go after the type, each as lengthPrefixed.
+// What the catalogue says beyond the types, as one text of values each lengthPrefixed, or "-"
+// for NULL (nullable). A column's: its full COLUMN_TYPE, DATA_TYPE, IS_NULLABLE, COLUMN_KEY,
+// EXTRA, COLUMN_DEFAULT (nullable), COLUMN_COMMENT, GENERATION_EXPRESSION (nullable). A table's
+// (in a row of its own, without a record): TABLE_TYPE, ENGINE (nullable), TABLE_COMMENT. A text
+// longer than the bytes read of it is left out (NULL): the catalogue's details of that column
+// are then not in the report.
+std::string detailsText(std::initializer_list<std::pair<const char*, bool>> values) {
+    std::string text = "CONCAT(";
+    for (const auto& [value, nullable] : values) {
+        text.append(text.size() > 7 ? ", " : "");
+        if (nullable)
+            text.append("IF(").append(value).append(" IS NULL, '-', CONCAT(");
+        text.append(lengthPrefixed(value)).append(nullable ? "))" : "");
+    }
+    return text + ")";
+}
+
+constexpr size_t detailsBytes = 16384;
+
+std::string boundedDetails(const std::string& text) {
+    return "IF(LENGTH(" + text + ") <= " + std::to_string(detailsBytes) + ", " + text + ", NULL)";
+}
+
+std::string catalogueQuery(const std::vector<std::string_view>& names, bool details) {
+    std::string record = "CONCAT(" + lengthPrefixed("COLUMN_NAME") + ", ORDINAL_POSITION, '|'";
+    for (const char* value : typeValues)
+        record.append(", ").append(value).append(", '|'");
+    record += ", " + lengthPrefixed(boundedColumnType) + ")";
+    std::string where = " WHERE TABLE_SCHEMA = DATABASE()";
+    if (!names.empty()) {
+        where += " AND TABLE_NAME IN (";
+        for (size_t i = 0; i < names.size(); ++i)
+            where.append(i > 0 ? "," : "").append(textLiteral(names[i]));
+        where += ")";
+    }
+    // Only the columns the user may select: those of CURRENT_USER() and its roles, as the
+    // server reckons them, whoever else has privileges on the table.
+    std::string query = "SELECT TABLE_NAME, " + record;
+    if (details)
+        query += ", " + boundedDetails(detailsText({{"COLUMN_TYPE", false},
+                                                    {"DATA_TYPE", false},
+                                                    {"IS_NULLABLE", false},
+                                                    {"COLUMN_KEY", false},
+                                                    {"EXTRA", false},
+                                                    {"COLUMN_DEFAULT", true},
+                                                    {"COLUMN_COMMENT", false},
+                                                    {"GENERATION_EXPRESSION", true}}));
+    query += " FROM information_schema.COLUMNS" + where + " AND PRIVILEGES LIKE '%select%'";
+    // Each table's own details in a row without a record.
+    if (details)
+        query += " UNION ALL SELECT TABLE_NAME, NULL, " +
+                 boundedDetails(detailsText(
+                     {{"TABLE_TYPE", false}, {"ENGINE", true}, {"TABLE_COMMENT", false}})) +
+                 " FROM information_schema.TABLES" + where;
+    return query;
+}
+
+std::optional<unsigned long long> number(std::string_view text) {
     unsigned long long value = 0;
-    auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
-    if (error != std::errc{} || end != text->data() + text->size())
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size())
         return std::nullopt;
     return value;
 }
 
-enum CatalogueColumnIndex {
-    rowKind,
-    tableName,
-    columnName,
-    ordinalPosition,
-    dataType,
-    columnType,
-    characterMaximumLength,
-    numericPrecision,
-    numericScale,
-    datetimePrecision,
-    extra,
-    catalogueColumns,
-    // Read for the details only: a column's in one text (see detailsText), or in a table's row
-    // its type, engine and comment.
-    columnDetailsText = catalogueColumns,
-    detailedColumns,
-    tableType = dataType,
-    tableEngine = columnType,
-    tableComment = columnDetailsText,
-};
-
-// A column's details as one text, which the driver hands over in one call rather than five:
-//   IS_NULLABLE "|" COLUMN_KEY "|" default comment generation
-// where each of the last three is its length in bytes, ":" and its bytes, or "-" for NULL.
-// (Measured on 20,000 tables of 20 columns, processor time of the export: text report 1.0 s,
-// JSON with the details as five result columns 1.75 s, as this one text 1.4 s; most of the
-// difference is the driver's SQLGetData and its conversions of long text columns.)
-std::string detailsText() {
-    auto prefixed = [](const char* value) {
-        return std::string("IF(") + value + " IS NULL, '-', CONCAT(LENGTH(" + value + "), ':', " +
-               value + "))";
-    };
-    return "CONCAT(IS_NULLABLE, '|', COLUMN_KEY, '|', " + prefixed("COLUMN_DEFAULT") + ", " +
-           prefixed("COLUMN_COMMENT") + ", " + prefixed("GENERATION_EXPRESSION") + ")";
+bool takeLengthPrefixed(std::string_view& text, std::string_view& value) {
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    const std::optional<unsigned long long> length = number(text.substr(0, colon));
+    if (!length || *length > text.size() - colon - 1)
+        return false;
+    value = text.substr(colon + 1, static_cast<size_t>(*length));
+    text.remove_prefix(colon + 1 + value.size());
+    return true;
 }
 
-// One round trip: the tables' columns, which of them are views (whose computed
-// columns the catalogue may type otherwise than the prepare does), and which have column
-// privileges (of which a user may see only some columns). The server reads the definitions of
-// just the tables named. With details, every table's type, engine and comment come too, in the
-// place of the list of views.
-std::string catalogueQuery(const std::vector<std::string>& tables, size_t first, size_t end,
-                           bool wholeDatabase, bool details) {
-    std::string where = " WHERE TABLE_SCHEMA = DATABASE()";
-    if (!wholeDatabase) {
-        where += " AND TABLE_NAME IN (";
-        for (size_t i = first; i < end; ++i)
-            where.append(i > first ? "," : "").append(nameLiteral(tables[i]));
-        where += ")";
-    }
-    // The NULLs that fill a row of the other parts up to the columns of the first.
-    const int width = details ? detailedColumns : catalogueColumns;
-    auto empty = [width]() {
-        std::string out;
-        for (int i = 2; i < width; ++i)
-            out += ", NULL";
-        return out;
-    };
-    std::string query =
-        "SELECT 'c', TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE, COLUMN_TYPE, "
-        "CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, EXTRA";
-    if (details)
-        query += ", " + detailsText();
-    query += " FROM information_schema.COLUMNS" + where;
-    if (details)
-        query += " UNION ALL SELECT 't', TABLE_NAME, NULL, NULL, TABLE_TYPE, ENGINE, NULL, NULL, "
-                 "NULL, NULL, NULL, TABLE_COMMENT FROM information_schema.TABLES" +
-                 where;
-    else
-        query += " UNION ALL SELECT 'v', TABLE_NAME" + empty() + " FROM information_schema.TABLES" +
-                 where + " AND TABLE_TYPE <> 'BASE TABLE'";
-    return query + " UNION ALL SELECT DISTINCT 'p', TABLE_NAME" + empty() +
-           " FROM information_schema.COLUMN_PRIVILEGES" + where;
-}
-
-struct CatalogueEntry {
-    unsigned long long position = 0;
-    std::optional<Field> field; // nullopt: a type not known here
-    bool invisible = false;
-    std::string name;
-    std::optional<ColumnDetails> details; // when asked for, and readable
-};
-
-TableDetails tableDetails(const Connection::Row& row) {
-    TableDetails table;
-    const std::string type = row[tableType].value_or("");
-    table.kind = tableKind(type);
-    table.engine = row[tableEngine];
-    // A view has no comment of its own: the catalogue shows "VIEW" or a warning there.
-    if (type != "VIEW" && type != "SYSTEM VIEW")
-        table.comment = row[tableComment].value_or("");
-    return table;
-}
-
-// Takes the front value of a details text: up to "|", or its length, ":" and its bytes, or "-"
-// for NULL. False when the text is not one.
-bool takeBarred(std::string_view& text, std::string& value) {
+bool takeValue(std::string_view& text, std::string_view& value) {
     const size_t bar = text.find('|');
     if (bar == std::string_view::npos)
         return false;
@@ -151,48 +172,315 @@ bool takeBarred(std::string_view& text, std::string& value) {
     return true;
 }
 
-bool takePrefixed(std::string_view& text, std::optional<std::string>& value) {
+// Takes the front value of a details text: a lengthPrefixed one, or "-" for NULL.
+bool takeDetail(std::string_view& text, std::optional<std::string_view>& value) {
     if (text.starts_with('-')) {
         value.reset();
         text.remove_prefix(1);
         return true;
     }
-    const size_t colon = text.find(':');
-    const std::optional<unsigned long long> length =
-        colon == std::string_view::npos ? std::nullopt : number(std::string(text.substr(0, colon)));
-    if (!length || *length > text.size() - colon - 1)
+    std::string_view taken;
+    if (!takeLengthPrefixed(text, taken))
         return false;
-    value = text.substr(colon + 1, static_cast<size_t>(*length));
-    text.remove_prefix(colon + 1 + static_cast<size_t>(*length));
+    value = taken;
     return true;
 }
 
-// Takes the texts out of the row; nullopt when its details text cannot be read.
-std::optional<ColumnDetails> columnDetails(Connection::Row& row, DefaultStyle style) {
-    if (!row[columnDetailsText])
+// The values of a details text, or none when it is not one of `count` values.
+std::optional<std::vector<std::optional<std::string_view>>> detailValues(std::string_view text,
+                                                                         size_t count) {
+    std::vector<std::optional<std::string_view>> values(count);
+    for (std::optional<std::string_view>& value : values)
+        if (!takeDetail(text, value))
+            return std::nullopt;
+    if (!text.empty())
         return std::nullopt;
+    return values;
+}
+
+std::optional<TableDetails> tableDetails(std::string_view text) {
+    const auto values = detailValues(text, 3);
+    if (!values || !(*values)[0] || !(*values)[2])
+        return std::nullopt;
+    const auto& v = *values;
+    TableDetails table;
+    table.kind = kindName(*v[0]);
+    if (v[1])
+        table.engine = std::string(*v[1]);
+    // A view has no comment of its own: the catalogue shows "VIEW" or a warning there.
+    if (*v[0] != "VIEW" && *v[0] != "SYSTEM VIEW")
+        table.comment = *v[2];
+    return table;
+}
+
+std::optional<ColumnDetails> columnDetails(std::string_view text, DefaultStyle style) {
+    const auto values = detailValues(text, 8);
+    if (!values)
+        return std::nullopt;
+    const auto& v = *values;
+    for (size_t i : {0, 1, 2, 3, 4, 6})
+        if (!v[i])
+            return std::nullopt;
     ColumnDetails column;
-    std::string_view text = *row[columnDetailsText];
-    std::string nullable;
-    std::optional<std::string> defaultValue, comment, generation;
-    if (!takeBarred(text, nullable) || !takeBarred(text, column.key) ||
-        !takePrefixed(text, defaultValue) || !takePrefixed(text, comment) ||
-        !takePrefixed(text, generation) || !text.empty())
-        return std::nullopt;
-    column.nullable = nullable == "YES";
-    column.extra = std::move(row[extra]).value_or(std::string());
-    column.defaultValue = columnDefault(defaultValue, style, row[dataType].value_or(""),
-                                        column.nullable, column.extra);
-    column.columnType = std::move(row[columnType]).value_or(std::string());
-    column.comment = std::move(comment).value_or(std::string());
+    column.columnType = *v[0];
+    column.nullable = *v[2] == "YES";
+    column.key = *v[3];
+    column.extra = *v[4];
+    column.defaultValue = columnDefault(v[5] ? std::optional<std::string>(*v[5]) : std::nullopt,
+                                        style, *v[1], column.nullable, column.extra);
+    column.comment = *v[6];
     // MariaDB gives every column an expression, NULL where it is not generated.
-    if (column.extra.find("GENERATED") != std::string::npos &&
+    if (v[7] && column.extra.find("GENERATED") != std::string::npos &&
         column.extra.find("DEFAULT_GENERATED") == std::string::npos)
-        column.generation = std::move(generation);
+        column.generation = std::string(*v[7]);
     return column;
 }
 
+struct ColumnRecord {
+    std::string_view name;
+    unsigned long long position = 0;
+    std::string_view typeKey; // the type's values and COLUMN_TYPE as they came
+};
+
+// Takes one record from the front of `text`; false when it is not one.
+bool takeRecord(std::string_view& text, ColumnRecord& record) {
+    std::string_view position, value, columnType;
+    if (!takeLengthPrefixed(text, record.name) || !takeValue(text, position))
+        return false;
+    const std::optional<unsigned long long> place = number(position);
+    if (!place)
+        return false;
+    record.position = *place;
+    const char* start = text.data();
+    for (int i = 0; i < typeValueCount; ++i)
+        if (!takeValue(text, value))
+            return false;
+    if (!takeLengthPrefixed(text, columnType))
+        return false;
+    record.typeKey = std::string_view(start, static_cast<size_t>(text.data() - start));
+    return true;
+}
+
+// The catalogue's description of a type from its record's type key.
+CatalogueColumn catalogueColumn(std::string_view key) {
+    std::string_view values[typeValueCount];
+    for (std::string_view& value : values)
+        takeValue(key, value);
+    std::string_view columnType;
+    takeLengthPrefixed(key, columnType);
+    auto optionalNumber = [&values](TypeValue which) { return number(values[which]); };
+    return {std::string(values[dataType]),
+            std::string(columnType),
+            optionalNumber(characterMaximumLength),
+            optionalNumber(characterOctetLength),
+            optionalNumber(numericPrecision),
+            optionalNumber(numericScale),
+            optionalNumber(datetimePrecision),
+            std::string(values[characterSetName]),
+            std::string(values[collationName]),
+            std::string(values[isNullable]),
+            std::string(values[extra])};
+}
+
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const noexcept {
+        return std::hash<std::string_view>{}(text);
+    }
+};
+
+// What the driver showed of this session, kept while the connection stays open: a second export
+// on it asks the driver only about groups it has not seen.
+struct SessionChecks {
+    std::unordered_map<std::string, GroupVerdict, TextHash, std::equal_to<>> verdicts;
+};
+
+// Column names, in blocks that never move: each a 2-byte length and its bytes.
+class NameStore {
+public:
+    std::uint32_t add(std::string_view name) {
+        if (name.size() + 2 > blockSize)
+            throw Error("A column name of " + std::to_string(name.size()) + " bytes is too long.");
+        if (used_ + 2 + name.size() > blockSize) {
+            blocks_.push_back(std::make_unique<char[]>(blockSize));
+            used_ = 0;
+        }
+        char* at = blocks_.back().get() + used_;
+        at[0] = static_cast<char>(name.size() & 0xFF);
+        at[1] = static_cast<char>(name.size() >> 8);
+        std::copy(name.begin(), name.end(), at + 2);
+        const auto handle = static_cast<std::uint32_t>(((blocks_.size() - 1) << 16) | used_);
+        used_ += 2 + name.size();
+        return handle;
+    }
+    std::string_view get(std::uint32_t handle) const {
+        const char* at = blocks_[handle >> 16].get() + (handle & 0xFFFF);
+        const size_t size = static_cast<unsigned char>(at[0]) |
+                            static_cast<size_t>(static_cast<unsigned char>(at[1])) << 8;
+        return {at + 2, size};
+    }
+    void clear() {
+        blocks_.clear();
+        used_ = blockSize;
+    }
+
+private:
+    static constexpr size_t blockSize = 1 << 16;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t used_ = blockSize;
+};
+
+// Columns a prepare asks about, of one table: named, or all of them by "*" when none is named
+// (for a table the catalogue does not show, whose prepare is left to say why).
+struct Part {
+    std::uint32_t table = 0;
+    std::vector<std::string_view> columns;
+};
+
+// Asks the driver to describe parts of tables: as many as the limits allow in one prepare,
+// joined, each told apart by its position in the result. A joined prepare that fails is split in
+// halves until each part's own error is found; while that is a lock wait, the halves do not wait
+// again, and a table found locked is not prepared again.
+class Describer {
+public:
+    Describer(Connection& connection, const std::vector<std::string>& tables)
+        : connection_(connection), tables_(tables) {}
+
+    std::vector<TableColumns> describe(const std::vector<Part>& parts) {
+        std::vector<TableColumns> results(parts.size());
+        std::vector<size_t> batch;
+        size_t columns = 0, text = 0;
+        auto flush = [&] {
+            if (!batch.empty())
+                describeBatch(parts, results, batch);
+            batch.clear();
+            columns = text = 0;
+        };
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const Part& part = parts[i];
+            if (auto locked = locked_.find(part.table); locked != locked_.end()) {
+                results[i].error = locked->second;
+                continue;
+            }
+            // A part by "*" is prepared alone.
+            const size_t partText = partLength(part);
+            if (!batch.empty() &&
+                (part.columns.empty() || parts[batch.front()].columns.empty() ||
+                 batch.size() == joinLimit || columns + part.columns.size() > columnLimit ||
+                 text + partText > textLimit))
+                flush();
+            batch.push_back(i);
+            columns += part.columns.size();
+            text += partText;
+        }
+        flush();
+        return results;
+    }
+
+    size_t prepares() const noexcept { return prepares_; }
+
+    // The length of a part's text in a query, near enough to keep within the limit.
+    static size_t partLength(const Part& part) {
+        size_t length = 80;
+        for (std::string_view column : part.columns)
+            length += column.size() + 16;
+        return length;
+    }
+
+private:
+    std::string joinedQuery(const std::vector<Part>& parts, std::span<const size_t> batch) const {
+        std::string select, from;
+        for (size_t k = 0; k < batch.size(); ++k) {
+            const Part& part = parts[batch[k]];
+            const std::string alias = quotedName(std::to_string(k));
+            if (part.columns.empty())
+                select.append(select.empty() ? "" : ", ").append(alias).append(".*");
+            for (std::string_view column : part.columns)
+                select.append(select.empty() ? "" : ", ")
+                    .append(alias)
+                    .append(".")
+                    .append(quotedName(column));
+            from.append(k > 0 ? ", " : "")
+                .append(quotedName(tables_[part.table]))
+                .append(" ")
+                .append(alias);
+        }
+        return "select " + select + " from " + from + " limit 0";
+    }
+
+    void describeBatch(const std::vector<Part>& parts, std::vector<TableColumns>& results,
+                       std::span<const size_t> batch) {
+        std::vector<Field> fields;
+        try {
+            ++prepares_;
+            fields = connection_.describe(joinedQuery(parts, batch));
+            size_t asked = 0;
+            for (size_t i : batch)
+                asked += parts[i].columns.size();
+            // Every table has a column: none means the server could not describe them (it
+            // describes a result of 32,768 columns or more that way), which must not pass for an
+            // empty table.
+            if (fields.empty() || (asked > 0 && fields.size() != asked))
+                throw Error(asked == 0
+                                ? "The server described none of the columns of this table; "
+                                  "a view of 32,768 columns or more cannot be described."
+                                : "The driver described " + std::to_string(fields.size()) +
+                                      " of the " + std::to_string(asked) + " columns asked for.");
+        } catch (const Error& e) {
+            if (isConnectionLost(e))
+                throw;
+            if (batch.size() == 1) {
+                results[batch[0]].error = e;
+                if (e.nativeCode() == lockWaitTimeoutError)
+                    locked_.emplace(parts[batch[0]].table, e);
+                return;
+            }
+            const bool stopWaiting = e.nativeCode() == lockWaitTimeoutError && !noWait_;
+            if (stopWaiting) {
+                setLockWait(connection_, 0);
+                noWait_ = true;
+            }
+            const size_t half = batch.size() / 2;
+            describeBatch(parts, results, batch.first(half));
+            describeBatch(parts, results, batch.subspan(half));
+            if (stopWaiting) {
+                setLockWait(connection_, lockWaitSeconds);
+                noWait_ = false;
+            }
+            return;
+        }
+        auto next = fields.begin();
+        for (size_t i : batch) {
+            const size_t count = parts[i].columns.empty() ? fields.size() : parts[i].columns.size();
+            results[i].fields.assign(std::make_move_iterator(next),
+                                     std::make_move_iterator(next + static_cast<long>(count)));
+            next += static_cast<long>(count);
+        }
+    }
+
+    Connection& connection_;
+    const std::vector<std::string>& tables_;
+    std::unordered_map<std::uint32_t, Error> locked_;
+    bool noWait_ = false;
+    size_t prepares_ = 0;
+};
+
 } // namespace
+
+std::vector<GroupVerdict> groupVerdicts(const std::vector<std::optional<Field>>& expected,
+                                        const std::vector<GroupDescription>& described) {
+    std::vector<GroupVerdict> verdicts(expected.size(), GroupVerdict::unchecked);
+    for (size_t g = 0; g < expected.size(); ++g)
+        if (!expected[g])
+            verdicts[g] = GroupVerdict::differs;
+    for (const GroupDescription& d : described) {
+        GroupVerdict& verdict = verdicts.at(d.group);
+        if (verdict != GroupVerdict::differs)
+            verdict = sameType(*expected[d.group], d.field) ? GroupVerdict::confirmed
+                                                            : GroupVerdict::differs;
+    }
+    return verdicts;
+}
 
 std::string selectAllQuery(std::string_view table, const std::vector<std::string>& columns) {
     std::string list;
@@ -202,11 +490,8 @@ std::string selectAllQuery(std::string_view table, const std::vector<std::string
            " limit 0";
 }
 
-namespace {
-
-// The prepare's answer as it is, also when it has no columns.
-TableColumns prepare(Connection& connection, std::string_view table,
-                     const std::vector<std::string>& columns) {
+TableColumns preparedColumns(Connection& connection, std::string_view table,
+                             const std::vector<std::string>& columns) {
     TableColumns result;
     try {
         result.fields = connection.describe(selectAllQuery(table, columns));
@@ -215,198 +500,476 @@ TableColumns prepare(Connection& connection, std::string_view table,
             throw;
         result.error = e;
     }
+    if (!result.error && result.fields.empty())
+        result.error = Error("The server described none of the columns of this table; a view of "
+                             "32,768 columns or more cannot be described.");
     return result;
 }
 
-// Every table has a column: none means the server could not describe them (it describes a view
-// of 32,768 columns or more that way), which must not pass for an empty table.
-void refuseNoColumns(TableColumns& columns) {
-    if (!columns.error && columns.fields.empty())
-        columns.error = Error("The server described none of the columns of this table; a view of "
-                              "32,768 columns or more cannot be described.");
+struct ColumnReader::State {
+    struct Column {
+        std::uint32_t name;  // in columnNames
+        std::uint32_t group; // in groups
+        std::uint32_t position;
+        std::uint32_t details = noDetails; // in detailTexts, when read
+    };
+    static constexpr std::uint32_t noDetails = ~std::uint32_t{0};
+    struct Group {
+        std::string key;
+        std::optional<Field> expected; // the mapping's description, without a name
+        GroupVerdict verdict = GroupVerdict::unchecked;
+    };
+    struct Table {
+        std::uint32_t first = 0; // its columns in `columns`, in their order
+        std::uint32_t count = 0;
+        bool inCatalogue = false;
+        bool unreadable = false; // a record of it could not be read
+        bool unordered = false;  // its records came out of order
+        bool fromDriver = false;
+        bool answered = false; // its answer is in `answers`
+    };
+
+    State(Connection& connection, const std::vector<std::string>& names, bool details);
+
+    void readCatalogue();
+    void readCatalogueRows(const std::string& query);
+    void takeCatalogueRow(std::string_view name, std::optional<std::string_view> record,
+                          std::optional<std::string_view> details);
+    void attachDetails(std::uint32_t t, TableColumns& result) const;
+    void forget();
+    std::uint32_t groupOf(std::string_view key);
+    void describe();
+    bool mayBeExemplar(std::uint32_t t) const;
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> exemplars();
+    // Adds the parts that ask about these columns of a table (all of them by "*" when the
+    // catalogue does not show it), and for each part the columns it names.
+    void addParts(std::vector<Part>& parts, std::vector<std::vector<std::uint32_t>>& partColumns,
+                  std::uint32_t table, const std::vector<std::uint32_t>& which) const;
+    TableColumns answer(size_t index);
+
+    // The index of the first table of this name, or none.
+    std::optional<std::uint32_t> find(std::string_view name) const;
+    bool catalogueMayAnswer(std::uint32_t t) const {
+        return tables[t].inCatalogue &&
+               (kinds[t] == TableKind::baseTable || kinds[t] == TableKind::sequence);
+    }
+
+    Connection& connection;
+    const std::vector<std::string>& names;
+    std::vector<TableKind> kinds;
+    SessionChecks& session;
+    Describer describer;
+    std::vector<std::uint32_t> byName; // table indices in the order of their names
+    std::vector<std::uint32_t> sameAs; // for each table, the first of its name
+    std::vector<Table> tables;
+    std::vector<bool> failed; // tables whose prepare as an exemplar failed
+    // The driver's descriptions, and the errors of tables the catalogue could not be asked about.
+    std::unordered_map<std::uint32_t, TableColumns> answers;
+    std::deque<Column> columns;
+    NameStore columnNames;
+    std::deque<Group> groups;
+    std::unordered_map<std::string_view, std::uint32_t, TextHash, std::equal_to<>> groupIndex;
+    // With details: each column's text, and each table's details.
+    bool details;
+    DefaultStyle defaultStyle = DefaultStyle::quoted;
+    std::deque<std::string> detailTexts;
+    std::vector<std::optional<TableDetails>> tableDetails;
+};
+
+ColumnReader::State::State(Connection& connection_, const std::vector<std::string>& names_,
+                           bool details_)
+    : connection(connection_), names(names_), session(connection_.sessionState<SessionChecks>()),
+      describer(connection_, names_), tables(names_.size()), failed(names_.size()),
+      details(details_) {
+    if (details) {
+        defaultStyle = db::defaultStyle(connection.serverVersion());
+        tableDetails.resize(names.size());
+    }
+    byName.resize(names.size());
+    for (std::uint32_t i = 0; i < byName.size(); ++i)
+        byName[i] = i;
+    std::stable_sort(byName.begin(), byName.end(),
+                     [this](std::uint32_t a, std::uint32_t b) { return names[a] < names[b]; });
+    sameAs.resize(names.size());
+    for (size_t k = 0; k < byName.size(); ++k)
+        sameAs[byName[k]] =
+            k > 0 && names[byName[k]] == names[byName[k - 1]] ? sameAs[byName[k - 1]] : byName[k];
+    if (!listedKinds(connection).listed())
+        listTablesWithKinds(connection);
+    const ListedKinds& listed = listedKinds(connection);
+    for (const std::string& name : names)
+        kinds.push_back(listed.kind(name));
 }
 
-} // namespace
+std::optional<std::uint32_t> ColumnReader::State::find(std::string_view name) const {
+    auto at =
+        std::lower_bound(byName.begin(), byName.end(), name,
+                         [this](std::uint32_t t, std::string_view n) { return names[t] < n; });
+    if (at == byName.end() || names[*at] != name)
+        return std::nullopt;
+    return *at;
+}
 
-TableColumns preparedColumns(Connection& connection, std::string_view table,
-                             const std::vector<std::string>& columns) {
-    TableColumns result = prepare(connection, table, columns);
-    refuseNoColumns(result);
+std::uint32_t ColumnReader::State::groupOf(std::string_view key) {
+    if (auto found = groupIndex.find(key); found != groupIndex.end())
+        return found->second;
+    Group& group = groups.emplace_back();
+    group.key = key;
+    if (std::optional<OdbcColumn> described = driverColumn(catalogueColumn(key)))
+        group.expected = adoField({}, *described);
+    if (auto known = session.verdicts.find(key); known != session.verdicts.end())
+        group.verdict = known->second;
+    const auto id = static_cast<std::uint32_t>(groups.size() - 1);
+    groupIndex.emplace(group.key, id);
+    return id;
+}
+
+void ColumnReader::State::takeCatalogueRow(std::string_view name,
+                                           std::optional<std::string_view> recordText,
+                                           std::optional<std::string_view> detailsText) {
+    const std::optional<std::uint32_t> t = find(name);
+    if (!t)
+        return;
+    if (!recordText) { // a table's own details
+        if (details && detailsText)
+            tableDetails[*t] = db::tableDetails(*detailsText);
+        return;
+    }
+    std::string_view text = *recordText;
+    Table& table = tables[*t];
+    ColumnRecord record;
+    if (table.unreadable || !takeRecord(text, record) || !text.empty()) {
+        table.unreadable = true;
+        return;
+    }
+    // A table's columns are kept together: one whose rows do not follow each other (which
+    // MariaDB's catalogue does not do) is moved to the end first.
+    if (table.inCatalogue && table.first + table.count != columns.size()) {
+        for (std::uint32_t c = 0; c < table.count; ++c)
+            columns.push_back(columns[table.first + c]);
+        table.first = static_cast<std::uint32_t>(columns.size() - table.count);
+    }
+    if (!table.inCatalogue) {
+        table.inCatalogue = true;
+        table.first = static_cast<std::uint32_t>(columns.size());
+    }
+    const auto position = static_cast<std::uint32_t>(record.position);
+    table.unordered = table.unordered || (table.count > 0 && columns.back().position > position);
+    columns.push_back({columnNames.add(record.name), groupOf(record.typeKey), position});
+    if (details && detailsText) {
+        columns.back().details = static_cast<std::uint32_t>(detailTexts.size());
+        detailTexts.emplace_back(*detailsText);
+    }
+    ++table.count;
+}
+
+void ColumnReader::State::readCatalogueRows(const std::string& query) {
+    std::vector<size_t> widths = {tableNameBytes, recordBytes};
+    if (details)
+        widths.push_back(detailsBytes);
+    connection.forEachRow(query, widths, [this](std::span<const Connection::Value> row) {
+        takeCatalogueRow(row[0].value_or(""), row[1],
+                         details ? row[2] : std::optional<std::string_view>());
+    });
+    for (Table& table : tables) {
+        if (table.unreadable)
+            table.inCatalogue = false;
+        if (table.unordered)
+            std::stable_sort(
+                columns.begin() + table.first, columns.begin() + table.first + table.count,
+                [](const Column& a, const Column& b) { return a.position < b.position; });
+    }
+}
+
+void ColumnReader::State::forget() {
+    for (Table& table : tables)
+        table = Table{};
+    columns.clear();
+    columnNames.clear();
+    detailTexts.clear();
+    tableDetails.assign(tableDetails.size(), std::nullopt);
+}
+
+void ColumnReader::State::readCatalogue() {
+    boundLockWaits(connection);
+    std::vector<std::string_view> wanted;
+    if (names.size() <= largestList)
+        wanted.assign(names.begin(), names.end());
+    try {
+        readCatalogueRows(catalogueQuery(wanted, details));
+        return;
+    } catch (const Error& e) {
+        if (isConnectionLost(e))
+            throw;
+        forget();
+    }
+    // Then each table on its own, so a table the catalogue cannot answer for is reported as
+    // unreadable, rather than prepared without its invisible columns.
+    for (std::uint32_t t = 0; t < tables.size(); ++t) {
+        if (sameAs[t] != t)
+            continue;
+        try {
+            readCatalogueRows(catalogueQuery({names[t]}, details));
+        } catch (const Error& e) {
+            if (isConnectionLost(e))
+                throw;
+            tables[t].answered = true;
+            answers[t] = TableColumns{{}, e};
+        }
+    }
+}
+
+bool ColumnReader::State::mayBeExemplar(std::uint32_t t) const {
+    return sameAs[t] == t && !tables[t].answered && !tables[t].fromDriver && !failed[t] &&
+           catalogueMayAnswer(t);
+}
+
+std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> ColumnReader::State::exemplars() {
+    // For each unchecked group one column, from the tables that hold the most unchecked groups
+    // first, so that the fewest tables are joined.
+    std::vector<bool> covered(groups.size(), true);
+    for (std::uint32_t t = 0; t < tables.size(); ++t)
+        if (mayBeExemplar(t))
+            for (std::uint32_t c = 0; c < tables[t].count; ++c)
+                if (const std::uint32_t g = columns[tables[t].first + c].group;
+                    groups[g].verdict == GroupVerdict::unchecked)
+                    covered[g] = false;
+    // The distinct uncovered groups of a table, each counted once by a stamp of the count.
+    std::vector<std::uint32_t> seenIn(groups.size(), 0);
+    std::uint32_t stamp = 0;
+    auto uncovered = [&](std::uint32_t t) {
+        size_t count = 0;
+        ++stamp;
+        for (std::uint32_t c = 0; c < tables[t].count; ++c)
+            if (const std::uint32_t g = columns[tables[t].first + c].group;
+                !covered[g] && seenIn[g] != stamp) {
+                seenIn[g] = stamp;
+                ++count;
+            }
+        return count;
+    };
+    // The most groups first, then the earliest table. A table's count only falls as others
+    // are chosen: one whose count has fallen goes back with its new count.
+    std::priority_queue<std::pair<size_t, std::int64_t>> queue;
+    for (std::uint32_t t = 0; t < tables.size(); ++t)
+        if (mayBeExemplar(t))
+            if (size_t count = uncovered(t))
+                queue.push({count, -std::int64_t{t}});
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> chosen;
+    while (!queue.empty()) {
+        const auto [count, negative] = queue.top();
+        queue.pop();
+        const auto t = static_cast<std::uint32_t>(-negative);
+        const size_t now = uncovered(t);
+        if (now < count) {
+            if (now > 0)
+                queue.push({now, negative});
+            continue;
+        }
+        std::vector<std::uint32_t> picked;
+        for (std::uint32_t c = 0; c < tables[t].count; ++c)
+            if (const std::uint32_t g = columns[tables[t].first + c].group; !covered[g]) {
+                covered[g] = true;
+                picked.push_back(c);
+            }
+        chosen.emplace_back(t, std::move(picked));
+    }
+    return chosen;
+}
+
+void ColumnReader::State::addParts(std::vector<Part>& parts,
+                                   std::vector<std::vector<std::uint32_t>>& partColumns,
+                                   std::uint32_t t, const std::vector<std::uint32_t>& which) const {
+    if (!tables[t].inCatalogue) {
+        parts.push_back({t, {}});
+        partColumns.emplace_back();
+        return;
+    }
+    // Named, the invisible columns too, which "*" leaves out, and only those the user may select,
+    // which "*" does not heed; split where one prepare would hold too many.
+    for (size_t from = 0; from < which.size();) {
+        Part part{t, {}};
+        std::vector<std::uint32_t> indices;
+        size_t length = Describer::partLength(part);
+        for (; from < which.size(); ++from) {
+            const std::string_view name =
+                columnNames.get(columns[tables[t].first + which[from]].name);
+            if (part.columns.size() == columnLimit || length + name.size() + 16 > textLimit)
+                break;
+            part.columns.push_back(name);
+            indices.push_back(which[from]);
+            length += name.size() + 16;
+        }
+        parts.push_back(std::move(part));
+        partColumns.push_back(std::move(indices));
+    }
+}
+
+void ColumnReader::State::describe() {
+    std::vector<std::optional<Field>> expected;
+    for (const Group& group : groups)
+        expected.push_back(group.expected);
+    std::vector<GroupDescription> described;
+    for (;;) {
+        // Tables the catalogue cannot answer for go to the driver whole.
+        for (std::uint32_t t = 0; t < tables.size(); ++t) {
+            Table& table = tables[t];
+            if (sameAs[t] != t || table.answered || table.fromDriver)
+                continue;
+            table.fromDriver = !catalogueMayAnswer(t);
+            for (std::uint32_t c = 0; c < table.count && !table.fromDriver; ++c)
+                table.fromDriver =
+                    groups[columns[table.first + c].group].verdict == GroupVerdict::differs;
+        }
+        const auto chosen = exemplars();
+        // A group left without an exemplar (its tables could not be prepared) is not checked
+        // in this export: its tables go to the driver.
+        bool uncheckable = false;
+        std::vector<bool> exemplified(groups.size(), false);
+        for (const auto& [t, which] : chosen)
+            for (std::uint32_t c : which)
+                exemplified[columns[tables[t].first + c].group] = true;
+        for (std::uint32_t t = 0; t < tables.size(); ++t)
+            if (sameAs[t] == t && !tables[t].answered && !tables[t].fromDriver)
+                for (std::uint32_t c = 0; c < tables[t].count; ++c)
+                    if (Group& group = groups[columns[tables[t].first + c].group];
+                        group.verdict == GroupVerdict::unchecked &&
+                        !exemplified[columns[tables[t].first + c].group]) {
+                        group.verdict = GroupVerdict::differs;
+                        uncheckable = true;
+                    }
+        if (uncheckable)
+            continue;
+
+        std::vector<Part> parts;
+        std::vector<std::vector<std::uint32_t>> partColumns;
+        for (const auto& [t, which] : chosen)
+            addParts(parts, partColumns, t, which);
+        const size_t exemplarParts = parts.size();
+        for (std::uint32_t t = 0; t < tables.size(); ++t)
+            if (sameAs[t] == t && !tables[t].answered && tables[t].fromDriver) {
+                std::vector<std::uint32_t> all(tables[t].count);
+                for (std::uint32_t c = 0; c < all.size(); ++c)
+                    all[c] = c;
+                addParts(parts, partColumns, t, all);
+                tables[t].answered = true;
+                answers[t] = TableColumns{};
+            }
+        if (parts.empty())
+            break;
+
+        std::vector<TableColumns> results = describer.describe(parts);
+        for (size_t p = 0; p < parts.size(); ++p) {
+            const std::uint32_t t = parts[p].table;
+            TableColumns& result = results[p];
+            // Every description of a base table's column tells of its group.
+            if (result.error && p < exemplarParts)
+                failed[t] = true;
+            else if (!result.error && catalogueMayAnswer(t))
+                for (size_t i = 0; i < partColumns[p].size(); ++i)
+                    described.push_back(
+                        {columns[tables[t].first + partColumns[p][i]].group, result.fields[i]});
+            if (p < exemplarParts)
+                continue;
+            // A table described in pieces is their fields in turn, or the first error.
+            TableColumns& answer = answers[t];
+            if (answer.error)
+                continue;
+            if (result.error)
+                answer = TableColumns{{}, std::move(result.error)};
+            else
+                std::move(result.fields.begin(), result.fields.end(),
+                          std::back_inserter(answer.fields));
+        }
+        const std::vector<GroupVerdict> verdicts = groupVerdicts(expected, described);
+        for (size_t g = 0; g < groups.size(); ++g)
+            if (verdicts[g] == GroupVerdict::differs ||
+                (verdicts[g] == GroupVerdict::confirmed &&
+                 groups[g].verdict == GroupVerdict::unchecked)) {
+                groups[g].verdict = verdicts[g];
+                session.verdicts.insert_or_assign(groups[g].key, verdicts[g]);
+            }
+    }
+}
+
+TableColumns ColumnReader::State::answer(size_t index) {
+    const std::uint32_t t = sameAs[index];
+    Table& table = tables[t];
+    TableColumns result;
+    if (table.answered) {
+        result = answers.at(t);
+    } else {
+        result.fields.reserve(table.count);
+        for (std::uint32_t c = 0; c < table.count; ++c) {
+            const Column& column = columns[table.first + c];
+            Field field = *groups[column.group].expected;
+            field.name = columnNames.get(column.name);
+            result.fields.push_back(std::move(field));
+        }
+    }
+    if (details)
+        attachDetails(t, result);
     return result;
+}
+
+// The catalogue's details of each field, by name (the driver's fields are those it was asked
+// for, in their order); none when one of them has none.
+void ColumnReader::State::attachDetails(std::uint32_t t, TableColumns& result) const {
+    result.table = tableDetails[t];
+    const Table& table = tables[t];
+    if (result.fields.empty() || !table.inCatalogue)
+        return;
+    std::unordered_map<std::string_view, std::uint32_t> byName;
+    for (std::uint32_t c = 0; c < table.count; ++c)
+        byName.emplace(columnNames.get(columns[table.first + c].name),
+                       columns[table.first + c].details);
+    result.details.reserve(result.fields.size());
+    for (const Field& field : result.fields) {
+        auto found = byName.find(field.name);
+        std::optional<ColumnDetails> column;
+        if (found != byName.end() && found->second != noDetails)
+            column = columnDetails(detailTexts[found->second], defaultStyle);
+        if (!column) {
+            result.details.clear();
+            return;
+        }
+        result.details.push_back(std::move(*column));
+    }
 }
 
 ColumnReader::ColumnReader(Connection& connection, std::vector<std::string> tables, bool details)
     : connection_(connection), tables_(std::move(tables)), details_(details) {}
 
-bool ColumnReader::isReady(size_t index) const noexcept {
-    return loaded_ && entries_.at(index).columns.has_value();
+ColumnReader::~ColumnReader() = default;
+
+bool ColumnReader::isReady(size_t) const noexcept {
+    return state_ != nullptr;
+}
+
+ColumnReader::Statistics ColumnReader::statistics() const {
+    Statistics figures;
+    if (!state_)
+        return figures;
+    figures.prepares = state_->describer.prepares();
+    figures.groups = state_->groups.size();
+    figures.differingGroups = static_cast<size_t>(
+        std::count_if(state_->groups.begin(), state_->groups.end(),
+                      [](const State::Group& g) { return g.verdict == GroupVerdict::differs; }));
+    for (std::uint32_t t = 0; t < state_->tables.size(); ++t)
+        figures.tablesFromDriver += state_->sameAs[t] == t && state_->tables[t].fromDriver;
+    return figures;
 }
 
 void ColumnReader::load() {
-    loaded_ = true;
-    if (details_)
-        defaultStyle_ = defaultStyle(connection_.serverVersion());
-    try {
-        connection_.execute("SET SESSION lock_wait_timeout = " + std::to_string(lockWaitSeconds));
-    } catch (const Error& e) {
-        // A server without the setting (before MySQL 5.5) waits as long as it always did.
-        if (isConnectionLost(e))
-            throw;
-    }
-    try {
-        entries_ = catalogueEntries(0, tables_.size());
-        return;
-    } catch (const Error& e) {
-        if (isConnectionLost(e))
-            throw;
-    }
-    // Then each table on its own, so a table the catalogue cannot answer for is reported as
-    // unreadable, rather than prepared without its invisible columns.
-    for (size_t i = 0; i < tables_.size(); ++i) {
-        try {
-            entries_.push_back(std::move(catalogueEntries(i, i + 1).front()));
-        } catch (const Error& e) {
-            if (isConnectionLost(e))
-                throw;
-            Entry failed;
-            failed.columns = TableColumns{{}, e};
-            entries_.push_back(std::move(failed));
-        }
-    }
+    state_ = std::make_unique<State>(connection_, tables_, details_);
+    state_->readCatalogue();
+    state_->describe();
 }
-
-std::vector<ColumnReader::Entry> ColumnReader::catalogueEntries(size_t first, size_t end) {
-    // Grouped by the exact name: the catalogue compares names without regard to letter case.
-    std::map<std::string, std::vector<CatalogueEntry>> byTable;
-    std::map<std::string, TableDetails> tables;
-    std::set<std::string> views, withColumnPrivileges;
-    const bool wholeDatabase = end - first > largestList;
-    const std::set<std::string> wanted(tables_.begin() + static_cast<std::ptrdiff_t>(first),
-                                       tables_.begin() + static_cast<std::ptrdiff_t>(end));
-    connection_.forEachRow(
-        catalogueQuery(tables_, first, end, wholeDatabase, details_),
-        details_ ? detailedColumns : catalogueColumns, [&](Connection::Row& row) {
-            if (!wanted.contains(row[tableName].value_or("")))
-                return;
-            if (row[rowKind] == "t") {
-                if (row[tableType] != "BASE TABLE")
-                    views.insert(row[tableName].value_or(""));
-                tables[row[tableName].value_or("")] = tableDetails(row);
-                return;
-            }
-            if (row[rowKind] != "c") {
-                (row[rowKind] == "v" ? views : withColumnPrivileges)
-                    .insert(row[tableName].value_or(""));
-                return;
-            }
-            CatalogueEntry entry;
-            entry.name = row[columnName].value_or("");
-            entry.position = number(row[ordinalPosition]).value_or(0);
-            entry.invisible = row[extra].value_or("").find("INVISIBLE") != std::string::npos;
-            const CatalogueColumn column{
-                row[dataType].value_or(""),          row[columnType].value_or(""),
-                number(row[characterMaximumLength]), number(row[numericPrecision]),
-                number(row[numericScale]),           number(row[datetimePrecision])};
-            if (std::optional<OdbcColumn> described = driverColumn(column))
-                entry.field = adoField(entry.name, *described);
-            if (details_)
-                entry.details = columnDetails(row, defaultStyle_);
-            byTable[row[tableName].value_or("")].push_back(std::move(entry));
-        });
-
-    std::vector<Entry> batch(end - first);
-    for (size_t i = first; i < end; ++i) {
-        Entry& slot = batch[i - first];
-        if (auto table = tables.find(tables_[i]); table != tables.end())
-            slot.table = std::move(table->second);
-        auto found = byTable.find(tables_[i]);
-        if (found == byTable.end())
-            continue; // not in the catalogue: the prepare says why
-        std::vector<CatalogueEntry>& entries = found->second;
-        std::sort(entries.begin(), entries.end(),
-                  [](const CatalogueEntry& a, const CatalogueEntry& b) {
-                      return a.position < b.position;
-                  });
-        // "*" leaves invisible columns out: a prepare must name every column.
-        if (std::any_of(entries.begin(), entries.end(),
-                        [](const CatalogueEntry& e) { return e.invisible; }))
-            for (const CatalogueEntry& e : entries)
-                slot.prepareWith.push_back(e.name);
-        if (details_ && std::all_of(entries.begin(), entries.end(), [](const CatalogueEntry& e) {
-                return e.details.has_value();
-            })) {
-            slot.details.reserve(entries.size());
-            for (CatalogueEntry& e : entries)
-                slot.details.emplace_back(std::move(e.name), std::move(*e.details));
-        }
-        const bool known = std::all_of(entries.begin(), entries.end(),
-                                       [](const CatalogueEntry& e) { return e.field.has_value(); });
-        if (!known)
-            continue;
-        TableColumns columns;
-        for (CatalogueEntry& e : entries)
-            columns.fields.push_back(std::move(*e.field));
-        if (withColumnPrivileges.contains(tables_[i]))
-            continue;
-        if (views.contains(tables_[i]))
-            slot.fallback = std::move(columns);
-        else
-            slot.columns = std::move(columns);
-    }
-    return batch;
-}
-
-namespace {
-
-// The catalogue's details of each field, by name: the prepare may leave columns out.
-void attachDetails(TableColumns& columns, std::optional<TableDetails> table,
-                   std::vector<std::pair<std::string, ColumnDetails>> details) {
-    columns.table = std::move(table);
-    if (columns.fields.empty())
-        return;
-    // From the catalogue the fields come in the catalogue's order.
-    if (details.size() == columns.fields.size() &&
-        std::equal(
-            details.begin(), details.end(), columns.fields.begin(),
-            [](const auto& detail, const Field& field) { return detail.first == field.name; })) {
-        columns.details.reserve(details.size());
-        for (auto& detail : details)
-            columns.details.push_back(std::move(detail.second));
-        return;
-    }
-    std::map<std::string, ColumnDetails*> byName;
-    for (auto& [name, column] : details)
-        byName[name] = &column;
-    for (const Field& field : columns.fields) {
-        auto found = byName.find(field.name);
-        if (found == byName.end()) {
-            columns.details.clear();
-            return;
-        }
-        columns.details.push_back(std::move(*found->second));
-    }
-}
-
-} // namespace
 
 TableColumns ColumnReader::take(size_t index) {
-    if (!loaded_)
+    if (!state_)
         load();
-    Entry& slot = entries_.at(index);
-    TableColumns result;
-    if (slot.columns) {
-        result = *std::exchange(slot.columns, std::nullopt);
-    } else {
-        result = prepare(connection_, tables_[index], slot.prepareWith);
-        // A view too wide for the server to describe (32,768 columns or more) is described from
-        // the catalogue when it can be; otherwise it is unreadable, never an empty table.
-        if (slot.fallback && !result.error && result.fields.empty())
-            result = std::move(*slot.fallback);
-        refuseNoColumns(result);
-    }
-    if (details_)
-        attachDetails(result, std::move(slot.table), std::move(slot.details));
-    return result;
+    return state_->answer(index);
 }
 
 } // namespace orv::db

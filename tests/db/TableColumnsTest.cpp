@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <random>
+#include <string>
 
 using namespace orv;
 
@@ -111,13 +113,36 @@ std::string randomColumn(std::mt19937& random) {
     }
 }
 
-// Reads every table both ways, the catalogue's and one prepare per table, and compares; returns
-// how many tables the catalogue answered without a prepare.
-size_t expectBothWaysAlike(const db::Login& login, const std::vector<std::string>& tables,
-                           const std::map<std::string, std::vector<std::string>>& named = {}) {
+struct BothWays {
+    size_t fromCatalogue = 0; // tables answered without waiting
+    db::ColumnReader::Statistics figures;
+    long unrunPrepares = 0; // statements the server prepared and never ran for the reader
+};
+
+// The session's statements prepared less those run: the driver's descriptions.
+long unrunPrepares(db::Connection& connection) {
+    long count = 0;
+    for (const db::Connection::Row& row :
+         connection.rows("SHOW SESSION STATUS WHERE Variable_name IN ('Com_stmt_prepare', "
+                         "'Com_stmt_execute')",
+                         2))
+        count += (row[0] == "Com_stmt_prepare" ? 1 : -1) * std::stol(row[1].value_or("0"));
+    return count;
+}
+
+// Reads every table both ways, the reader's and one prepare per table, and compares, both
+// sessions set up alike.
+BothWays expectBothWaysAlike(const db::Login& login, const std::vector<std::string>& tables,
+                             const std::map<std::string, std::vector<std::string>>& named = {},
+                             const std::string& sessionSetup = {}) {
     db::Connection batched, alone;
     batched.open(login);
     alone.open(login);
+    if (!sessionSetup.empty()) {
+        batched.execute(sessionSetup);
+        alone.execute(sessionSetup);
+    }
+    const long preparedBefore = unrunPrepares(batched);
     db::ColumnReader reader(batched, tables);
     size_t fromCatalogue = 0;
     for (size_t i = 0; i < tables.size(); ++i) {
@@ -142,7 +167,13 @@ size_t expectBothWaysAlike(const db::Login& login, const std::vector<std::string
                             << "/" << b.numericScale;
         }
     }
-    return fromCatalogue;
+    const long prepared = unrunPrepares(batched) - preparedBefore;
+    const db::ColumnReader::Statistics figures = reader.statistics();
+    std::cout << "[ figures  ] " << tables.size() << " tables: " << figures.groups << " groups, "
+              << figures.differingGroups << " described otherwise by the driver, "
+              << figures.tablesFromDriver << " tables from the driver, " << prepared
+              << " prepares\n";
+    return {fromCatalogue, figures, prepared};
 }
 
 } // namespace
@@ -162,7 +193,21 @@ TEST(TableColumns, TheCatalogueDescribesEveryTableAsThePrepareDoes) {
         "CREATE TABLE hidden (a int, b int INVISIBLE, c varchar(9), d date INVISIBLE);"
         "CREATE TABLE versioned (a int) WITH SYSTEM VERSIONING;"
         "CREATE VIEW computed AS SELECT c_int + 1 AS plus, concat(c_char, 'x') AS joined,"
-        " c_decimal * 2 AS twice, c_varchar, now() AS moment FROM types_utf8mb4;";
+        " c_decimal * 2 AS twice, c_varchar, now() AS moment FROM types_utf8mb4;"
+        // Members of the binary character set, and compressed lengths in every kind of
+        // character set.
+        "CREATE TABLE binary_members (e enum('ab','c') CHARACTER SET binary,"
+        " s set('x','yy') CHARACTER SET binary, n enum('a','bcd') CHARACTER SET binary NOT NULL);"
+        "CREATE TABLE compressed (l varchar(10) CHARACTER SET latin1 COMPRESSED,"
+        " a varchar(300) CHARACTER SET ascii COMPRESSED, c varchar(45) CHARACTER SET cp1251"
+        " COMPRESSED, u varchar(10) CHARACTER SET utf8mb4 COMPRESSED, m varchar(10) CHARACTER SET"
+        " utf8mb3 COMPRESSED, w varchar(10) CHARACTER SET ucs2 COMPRESSED, g varchar(10)"
+        " CHARACTER SET big5 COMPRESSED, b varbinary(10) COMPRESSED, t text COMPRESSED,"
+        " o blob COMPRESSED, plain varchar(10) CHARACTER SET latin1);"
+        "CREATE TABLE wide_sets (a char(10) CHARACTER SET utf32, b varchar(10) CHARACTER SET"
+        " utf16, c text CHARACTER SET utf16, d mediumtext CHARACTER SET ucs2, e enum('abc')"
+        " CHARACTER SET ucs2, f tinytext CHARACTER SET utf32);"
+        "CREATE SEQUENCE numbers;";
     std::vector<std::string> tables = {"types_latin1",
                                        "types_utf8mb4",
                                        "empty_one",
@@ -177,7 +222,11 @@ TEST(TableColumns, TheCatalogueDescribesEveryTableAsThePrepareDoes) {
                                        "hidden",
                                        "versioned",
                                        "computed",
-                                       "missing"};
+                                       "missing",
+                                       "binary_members",
+                                       "compressed",
+                                       "wide_sets",
+                                       "numbers"};
     // Wide tables, and a few hundred drawn at random with a fixed seed.
     std::mt19937 random(20261209);
     for (int w = 0; w < 2; ++w) {
@@ -200,16 +249,21 @@ TEST(TableColumns, TheCatalogueDescribesEveryTableAsThePrepareDoes) {
         tables.push_back(name);
     }
     test::sql(sql);
-    const size_t fromCatalogue = expectBothWaysAlike(test::serverLogin("cols_diff"), tables,
-                                                     {{"hidden", {"a", "b", "c", "d"}}});
+    const BothWays read = expectBothWaysAlike(test::serverLogin("cols_diff"), tables,
+                                              {{"hidden", {"a", "b", "c", "d"}}});
     // All but the first of the batch, the view, the missing table and those with an inet4.
-    EXPECT_GT(fromCatalogue, tables.size() * 9 / 10);
+    EXPECT_GT(read.fromCatalogue, tables.size() * 9 / 10);
+    // The mapping agrees with the driver on every column: only the view and the missing table
+    // are left to the driver.
+    EXPECT_EQ(read.figures.differingGroups, 0u);
+    EXPECT_EQ(read.figures.tablesFromDriver, 2u);
 }
 
 TEST(TableColumns, ColumnPrivilegesAreReadAsThePrepareReadsThem) {
     test::recreateDatabase("cols_grant");
     test::sql("USE cols_grant; CREATE TABLE part (a int, secret varchar(5), b char(3));"
               "CREATE TABLE whole (x int);"
+              "CREATE TABLE members (e enum('ab','c') CHARACTER SET binary, f int);"
               "DROP USER IF EXISTS 'partial'@'localhost', 'partial'@'127.0.0.1';"
               "CREATE USER 'partial'@'localhost' IDENTIFIED BY 'pw';"
               "CREATE USER 'partial'@'127.0.0.1' IDENTIFIED BY 'pw';"
@@ -220,5 +274,81 @@ TEST(TableColumns, ColumnPrivilegesAreReadAsThePrepareReadsThem) {
     db::Login login = test::serverLogin("cols_grant");
     login.user = "partial";
     login.password = "pw";
-    expectBothWaysAlike(login, {"part", "whole"});
+    // The columns the user may select, as a prepare that names them describes them.
+    expectBothWaysAlike(login, {"part", "whole"}, {{"part", {"a", "b"}}});
+
+    // Another user's column grant changes nothing of what an administrator reads.
+    const db::Login administrator = test::serverLogin("cols_grant");
+    expectBothWaysAlike(administrator, {"part", "members"});
+    test::sql("GRANT SELECT (e) ON cols_grant.members TO 'partial'@'localhost';"
+              "GRANT INSERT (secret) ON cols_grant.part TO 'partial'@'127.0.0.1';");
+    expectBothWaysAlike(administrator, {"part", "members"});
+}
+
+// A session whose results come in the binary character set: the driver then describes every
+// character column as binary, which the catalogue does not know. The reader must follow the
+// driver.
+TEST(TableColumns, WhereTheDriverDescribesATypeOtherwiseTheDriverIsFollowed) {
+    test::recreateDatabase("cols_check");
+    test::sql("USE cols_check;" +
+              test::readFile(std::string(ORVENDEL_TEST_SOURCE_DIR) + "/report/all-types.sql") +
+              "CREATE TABLE only_numbers (a int, b decimal(10,2));");
+    const std::vector<std::string> tables = {"types_latin1", "types_utf8mb4", "only_numbers"};
+    const BothWays read = expectBothWaysAlike(test::serverLogin("cols_check"), tables, {},
+                                              "SET character_set_results = binary");
+    EXPECT_GT(read.figures.differingGroups, 0u);
+    EXPECT_EQ(read.figures.tablesFromDriver, 2u);
+}
+
+TEST(TableColumns, AGroupIsConfirmedOnlyWhenEveryDescriptionHasTheMappingsType) {
+    const db::Field varchar{"", 200, 45, 45, 0}, blob{"", 128, 2, 2, 0};
+    using V = db::GroupVerdict;
+    // 0: described alike (another name); 1: one description differs; 2: not described;
+    // 3: a type the mapping does not know.
+    const std::vector<V> verdicts = db::groupVerdicts(
+        {varchar, varchar, blob, std::nullopt},
+        {{0, {"name", 200, 45, 45, 0}}, {1, varchar}, {1, {"x", 200, 46, 46, 0}}, {3, blob}});
+    EXPECT_EQ(verdicts, (std::vector<V>{V::confirmed, V::differs, V::unchecked, V::differs}));
+}
+
+// Views, sequences and system-versioned tables, which the driver describes or whose types it
+// confirms, share one prepare with the check.
+TEST(TableColumns, ViewsAndOtherKindsShareOnePrepare) {
+    test::recreateDatabase("cols_kinds");
+    test::sql("USE cols_kinds; CREATE TABLE t (a int, b varchar(5), c decimal(6,2));"
+              "CREATE VIEW v1 AS SELECT a + 1 AS p FROM t; CREATE VIEW v2 AS SELECT concat(b, 'x')"
+              " AS q FROM t; CREATE VIEW v3 AS SELECT sum(c) AS s FROM t; CREATE VIEW v4 AS"
+              " SELECT * FROM t; CREATE SEQUENCE numbers;"
+              "CREATE TABLE versioned (a int, d date) WITH SYSTEM VERSIONING;");
+    const BothWays read = expectBothWaysAlike(
+        test::serverLogin("cols_kinds"), {"t", "v1", "v2", "v3", "v4", "numbers", "versioned"});
+    EXPECT_EQ(read.unrunPrepares, 1);
+}
+
+// The driver's confirmations last as long as the session: a second export on the same
+// connection prepares nothing, a new session checks again.
+TEST(TableColumns, ASessionConfirmsEachGroupOnce) {
+    test::recreateDatabase("cols_session");
+    test::sql("USE cols_session;" +
+              test::readFile(std::string(ORVENDEL_TEST_SOURCE_DIR) + "/report/all-types.sql"));
+    const std::vector<std::string> tables = {"types_latin1", "types_utf8mb4"};
+    db::Connection connection;
+    auto read = [&connection, &tables] {
+        db::ColumnReader reader(connection, tables);
+        std::vector<db::Field> fields = reader.take(0).fields;
+        const db::TableColumns second = reader.take(1);
+        fields.insert(fields.end(), second.fields.begin(), second.fields.end());
+        return std::pair(fields, reader.statistics().prepares);
+    };
+    connection.open(test::serverLogin("cols_session"));
+    const auto [first, firstPrepares] = read();
+    const auto [again, againPrepares] = read();
+    connection.close();
+    connection.open(test::serverLogin("cols_session"));
+    const auto [anew, anewPrepares] = read();
+    EXPECT_EQ(firstPrepares, 1u);
+    EXPECT_EQ(againPrepares, 0u);
+    EXPECT_EQ(anewPrepares, 1u);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(anew, first);
 }
