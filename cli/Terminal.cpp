@@ -5,7 +5,6 @@
 #include "sys/Files.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,25 +23,11 @@ namespace {
 volatile std::sig_atomic_t quietTerminal = -1;
 termios echoingSettings{};
 
-// The unfinished files go, and the process dies of the signal, as it would by default, so the
-// shell sees how it ended. Async-signal-safe.
-[[noreturn]] void dieOf(int signal) noexcept {
-    sys::removeTemporaryFiles();
-    ::signal(signal, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signal);
-    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-    ::raise(signal);
-    std::_Exit(128 + signal);
-}
-
-// The command stops at once, whatever it waits for (a locked table, a silent server): the
-// terminal's echo comes back, and it dies of the signal, stopped rather than failed.
-extern "C" void onInterruption(int signal) {
+// Before a stop signal ends the command (at once, whatever it waits for: a locked table, a
+// silent server), the terminal's echo comes back. Async-signal-safe.
+void restoreEcho() noexcept {
     if (quietTerminal >= 0)
         ::tcsetattr(quietTerminal, TCSANOW, &echoingSettings);
-    dieOf(signal);
 }
 
 // Keeps a terminal's echo off for its lifetime.
@@ -124,11 +109,7 @@ size_t utf8Length(std::string_view text, size_t i) {
 } // namespace
 
 void catchInterruptions() {
-    struct sigaction action {};
-    action.sa_handler = onInterruption;
-    sigfillset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
+    sys::dieCleanlyOnStopSignals(restoreEcho);
 }
 
 std::string readPasswordLine(int fd, const std::string& source) {
@@ -172,7 +153,7 @@ bool writeOutput(int fd, std::string_view text) {
     if (sys::writeAll(fd, text))
         return true;
     if (errno == EPIPE)
-        dieOf(SIGPIPE);
+        sys::dieOf(SIGPIPE);
     return false;
 }
 

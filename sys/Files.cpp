@@ -327,4 +327,36 @@ void removeTemporaryFiles() noexcept {
             ::rmdir(slot.path);
 }
 
+void dieOf(int signal) noexcept {
+    removeTemporaryFiles();
+    ::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+    std::_Exit(128 + signal);
+}
+
+namespace {
+
+void (*volatile beforeDying)() noexcept = nullptr;
+
+extern "C" void onStopSignal(int signal) {
+    if (beforeDying)
+        beforeDying();
+    dieOf(signal);
+}
+
+} // namespace
+
+void dieCleanlyOnStopSignals(void (*before)() noexcept) noexcept {
+    beforeDying = before;
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigfillset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
 } // namespace orv::sys

@@ -136,4 +136,12 @@ void forbidCoreDumps() noexcept;
 // signal handler calls before the process dies of the signal.
 void removeTemporaryFiles() noexcept;
 
+// Removes the temporary files, then ends the process by the signal, as the signal's default
+// action would, so that whoever waits for it sees how it ended. Async-signal-safe.
+[[noreturn]] void dieOf(int signal) noexcept;
+
+// SIGINT, SIGTERM and SIGHUP end the process at once, as they would by default, but without
+// leaving its temporary files behind; `before` (async-signal-safe), when given, runs first.
+void dieCleanlyOnStopSignals(void (*before)() noexcept = nullptr) noexcept;
+
 } // namespace orv::sys

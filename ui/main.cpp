@@ -62,6 +62,9 @@ int main(int argc, char** argv) {
     // stream's place.
     orv::sys::openClosedStandardStreams();
     orv::sys::forbidCoreDumps();
+    // Ended by a signal (the desktop session closing, Ctrl+C in its terminal) during a save, it
+    // leaves no unfinished report or settings file beside the real one.
+    orv::sys::dieCleanlyOnStopSignals();
     if (asked(argc, argv, "--help")) {
         std::fputs(helpText, stdout);
         return EXIT_SUCCESS;

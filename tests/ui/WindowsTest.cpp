@@ -1,3 +1,4 @@
+#include "cli/ServerTools.h"
 #include "db/Connection.h"
 #include "settings/Settings.h"
 #include "support/FakeDialogs.h"
@@ -31,6 +32,7 @@
 #include <tuple>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -487,6 +489,31 @@ TEST_F(Windows, ClosingAWindowDuringAnExportEndsItWithoutAFile) {
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(test::readFile(files.file("report.txt")), "earlier report");
     EXPECT_EQ(files.listing(), "report.txt");
+}
+
+// Stopped by a signal while it saves (the desktop session closing, Ctrl+C in its terminal), the
+// program dies of the signal as it would by default, leaving nothing beside the report.
+TEST_F(Windows, AStopSignalDuringASaveLeavesNoUnfinishedFile) {
+    // The process forks where it stands, so the folder is the same on both sides.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    test::sql("CREATE VIEW " + shop + ".orders_view AS SELECT * FROM " + shop + ".orders;");
+    ui::Form2& form2 = tableList();
+    form2.PushButton8->click();
+    dialogs.fileNames.push_back(QString::fromStdString(files.file("report.txt")));
+    // The view waits for the lock while the report is being written.
+    const test::TableLock lock(shop, "orders");
+    EXPECT_EXIT(
+        {
+            sys::dieCleanlyOnStopSignals(); // as the program's start does
+            std::thread([&lock] {
+                if (lock.waitForWaiter())
+                    ::kill(::getpid(), SIGTERM);
+            }).detach();
+            form2.PushButton5->click();
+            std::_Exit(3);
+        },
+        ::testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EQ(files.listing(), "");
 }
 
 TEST_F(Windows, AStoredLoginThatTakesLongShowsTheLoginWindowMeanwhile) {
