@@ -24,6 +24,9 @@ ReportFile::ReportFile(std::string path, Overwrite overwrite) : path_(std::move(
     // A link stays a link: the file it leads to is replaced. A link that cannot be followed to
     // its end is an error, never replaced by a file of its own.
     if (const int error = sys::followLinks(path_, target_)) {
+        // No link: a folder on the way cannot be searched, or is a file.
+        if (!sys::isLink(path_))
+            fail("Cannot create the file", error);
         if (error == ENOENT)
             throw Error("Cannot create the file " + path_ + ": it is a link to a missing file");
         throw Error("Cannot create the file " + path_ + ": its link cannot be followed (" +

@@ -119,11 +119,15 @@ Store load() {
         store.problem = problem;
         return store;
     };
-    if (const int error = sys::followLinks(store.path, store.target))
+    if (const int error = sys::followLinks(store.path, store.target)) {
+        // No link: a folder on the way refuses the lookup.
+        if (!sys::isLink(store.path))
+            return unusable(QStringLiteral("cannot be read (%1)").arg(errorText(error)));
         return unusable(
             error == ENOENT
                 ? QStringLiteral("is a link to a missing file")
                 : QStringLiteral("is a link that cannot be followed (%1)").arg(errorText(error)));
+    }
     // Without waiting: a pipe in the file's place would wait for a writer for good.
     const sys::Descriptor file(
         ::open(store.target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));

@@ -175,6 +175,11 @@ int followLinks(const std::string& path, std::string& target) {
     }
 }
 
+bool isLink(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 int makeFolders(const std::string& folder, mode_t mode) {
     struct stat info {};
     if (::stat(folder.c_str(), &info) == 0)

@@ -53,6 +53,9 @@ std::string nameOf(const std::string& path);
 // errno that stopped it: ENOENT for a link to nothing, ELOOP for links that never end.
 int followLinks(const std::string& path, std::string& target);
 
+// Whether the path is a symbolic link.
+bool isLink(const std::string& path);
+
 // Makes the folder and any missing folder above it with this mode; 0, or the errno.
 int makeFolders(const std::string& folder, mode_t mode);
 bool isUnder(const std::string& path, const char* folder);

@@ -228,6 +228,10 @@ TEST_F(CliFault, AReportIsReplacedOnlyAsTheShellWouldReplaceIt) {
         contains(run.err, "its link cannot be followed (Too many levels of symbolic links)"))
         << run.err;
     EXPECT_TRUE(isLink(dir.file("loop-a")));
+    // A path that is no link is not said to be one.
+    run = exportTo(dir.file("ro.txt") + "/r.txt");
+    EXPECT_EQ(run.err, "orvendel-export: Cannot create the file " + dir.file("ro.txt") +
+                           "/r.txt: Not a directory\n");
 
     // A link in a folder deeper than PATH_MAX is followed from where it is.
     const int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
