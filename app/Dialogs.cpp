@@ -27,6 +27,9 @@ void QtDialogs::message(QWidget* parent, const QString& text, const QString& tit
     QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
                     title, text, QMessageBox::Ok, parent);
     box.setDetailedText(details);
+    // Enter closes the box, as it does a box without details: where "Show Details..." comes
+    // first (KDE's button order), it would otherwise take the focus, and Enter would open it.
+    box.setDefaultButton(QMessageBox::Ok);
     box.exec();
 }
 

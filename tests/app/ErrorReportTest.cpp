@@ -2,6 +2,12 @@
 #include "db/Error.h"
 #include "support/FakeDialogs.h"
 
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QProxyStyle>
+#include <QTest>
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -60,4 +66,33 @@ TEST(ErrorTrap, AFailingConditionCountsAsHeld) {
 TEST(Dialogs, FilterTakesQtsForm) {
     EXPECT_EQ(app::qtFileFilter("Text Files (*.txt)|*.txt"), "Text Files (*.txt)");
     EXPECT_EQ(app::qtFileFilter("A (*.a)|*.a|B (*.b)|*.b"), "A (*.a);;B (*.b)");
+}
+
+// With the keyboard alone: Enter closes a box, also one whose details are behind a button.
+TEST(Dialogs, EnterClosesAMessageWithDetails) {
+    // KDE's order, where "Show Details..." comes first.
+    struct KdeButtonOrder : QProxyStyle {
+        int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                      QStyleHintReturn* data) const override {
+            return hint == SH_DialogButtonLayout
+                       ? QDialogButtonBox::KdeLayout
+                       : QProxyStyle::styleHint(hint, option, widget, data);
+        }
+    };
+    const QString style = QApplication::style()->name();
+    QApplication::setStyle(new KdeButtonOrder);
+    app::QtDialogs dialogs;
+    bool closedByEnter = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        QApplication::setActiveWindow(box);
+        QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key_Return);
+        closedByEnter = !box->isVisible();
+        if (!closedByEnter)
+            QTest::keyClick(box, Qt::Key_Escape);
+    });
+    dialogs.message(nullptr, "Could not connect.", "Orvendel", app::MessageIcon::None,
+                    "Unknown database 'shop'");
+    QApplication::setStyle(style);
+    EXPECT_TRUE(closedByEnter);
 }
