@@ -271,9 +271,18 @@ TEST_F(CliFault, AReportIsReplacedOnlyAsTheShellWouldReplaceIt) {
 TEST_F(CliFault, AReaderThatStopsReadingEndsTheCommandQuietly) {
     test::recreateDatabase("fault_pipe");
     test::sql("USE fault_pipe; CREATE TABLE t (id int);");
+    // A check prints its differences to the same closed pipe.
+    test::TempDir records;
     ::setenv("TMPDIR", dir.path().c_str(), 1);
-    for (const char* what : {"--list", "--all", "--help"}) {
+    const std::string earlier = records.file("earlier.txt");
+    ASSERT_EQ(test::runExport(test::withLogin("fault_pipe", {"--all", "-o", earlier})).status, 0);
+    test::sql("ALTER TABLE fault_pipe.t ADD COLUMN added int;");
+    const std::string check = "--check=" + earlier;
+    for (const std::string& what :
+         {std::string("--list"), std::string("--all"), std::string("--help"), check}) {
         test::Launch launch = test::withLogin("fault_pipe", {what});
+        if (what == check)
+            launch.arguments.push_back("--all");
         launch.outputUnread = true;
         const test::Outcome run = test::runExport(launch);
         EXPECT_EQ(run.signal, SIGPIPE) << what << ": " << run.status << " " << run.err;
