@@ -133,9 +133,10 @@ std::string catalogueQuery(const std::vector<std::string_view>& names, bool deta
                                                     {"COLUMN_COMMENT", false},
                                                     {"GENERATION_EXPRESSION", true}}));
     query += " FROM information_schema.COLUMNS" + where + " AND PRIVILEGES LIKE '%select%'";
-    // Each table's own details in a row without a record.
+    // Each table's own details in a row with an empty record. A column's record is never empty,
+    // and is NULL only where the server could not make it (MySQL's MD5() is NULL in FIPS mode).
     if (details)
-        query += " UNION ALL SELECT TABLE_NAME, NULL, " +
+        query += " UNION ALL SELECT TABLE_NAME, '', " +
                  boundedDetails(detailsText(
                      {{"TABLE_TYPE", false}, {"ENGINE", true}, {"TABLE_COMMENT", false}})) +
                  " FROM information_schema.TABLES" + where;
@@ -627,12 +628,14 @@ void ColumnReader::State::takeCatalogueRow(std::string_view name,
     const std::optional<std::uint32_t> t = find(name);
     if (!t)
         return;
-    if (!recordText) { // a table's own details
+    if (recordText && recordText->empty()) { // a table's own details
         if (details && detailsText)
             tableDetails[*t] = db::tableDetails(*detailsText);
         return;
     }
-    std::string_view text = *recordText;
+    // A column without a record makes its table unreadable here, so that the driver describes
+    // it rather than the catalogue without that column.
+    std::string_view text = recordText.value_or(std::string_view());
     Table& table = tables[*t];
     ColumnRecord record;
     if (table.unreadable || !takeRecord(text, record) || !text.empty()) {
