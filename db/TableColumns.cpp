@@ -337,8 +337,9 @@ struct Part {
 
 // Asks the driver to describe parts of tables: as many as the limits allow in one prepare,
 // joined, each told apart by its position in the result. A joined prepare that fails is split in
-// halves until each part's own error is found; while that is a lock wait, the halves do not wait
-// again, and a table found locked is not prepared again.
+// halves until each part's own error is found. Once a prepare has waited out a lock, no later one
+// of this reading waits (the halves, and later prepares that meet the lock again, a view of the
+// locked table for one, fail at once), and a table found locked is not prepared again.
 class Describer {
 public:
     Describer(Connection& connection, const std::vector<std::string>& tables)
@@ -376,6 +377,13 @@ public:
     }
 
     size_t prepares() const noexcept { return prepares_; }
+
+    // Puts the session's wait for locks back once the reading is done.
+    void finish() {
+        if (noWait_)
+            setLockWait(connection_, lockWaitSeconds);
+        noWait_ = false;
+    }
 
     // The length of a part's text in a query, near enough to keep within the limit.
     static size_t partLength(const Part& part) {
@@ -427,24 +435,19 @@ private:
         } catch (const Error& e) {
             if (isConnectionLost(e))
                 throw;
+            if (e.nativeCode() == lockWaitTimeoutError && !noWait_) {
+                setLockWait(connection_, 0);
+                noWait_ = true;
+            }
             if (batch.size() == 1) {
                 results[batch[0]].error = e;
                 if (e.nativeCode() == lockWaitTimeoutError)
                     locked_.emplace(parts[batch[0]].table, e);
                 return;
             }
-            const bool stopWaiting = e.nativeCode() == lockWaitTimeoutError && !noWait_;
-            if (stopWaiting) {
-                setLockWait(connection_, 0);
-                noWait_ = true;
-            }
             const size_t half = batch.size() / 2;
             describeBatch(parts, results, batch.first(half));
             describeBatch(parts, results, batch.subspan(half));
-            if (stopWaiting) {
-                setLockWait(connection_, lockWaitSeconds);
-                noWait_ = false;
-            }
             return;
         }
         auto next = fields.begin();
@@ -890,6 +893,7 @@ void ColumnReader::State::describe() {
                 session.verdicts.insert_or_assign(groups[g].key, verdicts[g]);
             }
     }
+    describer.finish();
 }
 
 TableColumns ColumnReader::State::answer(size_t index) {

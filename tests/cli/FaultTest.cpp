@@ -57,6 +57,28 @@ TEST_F(CliFault, LockedTablesNeitherStallTheExportNorEndIt) {
     EXPECT_TRUE(contains(report, "Table Name : t5    Total Fields : 3\r\n"));
 }
 
+TEST_F(CliFault, ALockedTableCostsOneWaitThoughItsViewIsPreparedLater) {
+    // The locked table alone has a column of its type, so the driver is asked about it first;
+    // its view is asked about in a later statement, behind 60 other views.
+    test::recreateDatabase("fault_lock_once");
+    test::createTables("fault_lock_once", 1);
+    std::string statements = "USE fault_lock_once; CREATE TABLE odd (y year);"
+                             "CREATE VIEW odd_v AS SELECT * FROM odd;";
+    for (int i = 10; i < 70; ++i)
+        statements += "CREATE VIEW a" + std::to_string(i) + " AS SELECT * FROM t1;";
+    test::sql(statements);
+    test::TableLock lock("fault_lock_once", "odd");
+    const auto started = Clock::now();
+    test::Outcome run =
+        test::runExport(test::withLogin("fault_lock_once", {"--all", "-o", dir.file("r.txt")}));
+    // One wait of 5 s, not one for each statement that meets the lock.
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(9));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(contains(run.err, "table `odd_v`: ")) << run.err;
+    EXPECT_TRUE(
+        contains(test::readFile(dir.file("r.txt")), "Table Name : a69    Total Fields : 3\r\n"));
+}
+
 TEST_F(CliFault, CtrlCEndsAtOnceBehindALockAndLeavesNoSpoolEvenTwice) {
     test::recreateDatabase("fault_stop");
     test::createTables("fault_stop", 3);
