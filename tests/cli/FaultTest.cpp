@@ -287,6 +287,21 @@ TEST_F(CliFault, AReportIsReplacedOnlyAsTheShellWouldReplaceIt) {
     EXPECT_EQ(info.st_gid, 65534u);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
     EXPECT_TRUE(contains(test::readFile(dir.file("users.txt")), "Table Name : t    "));
+
+    // A link another user put in a folder everyone may write, as /tmp, is not followed, as the
+    // kernel does not follow it for the shell (fs.protected_symlinks, on by default).
+    const std::string shared = dir.file("shared"), planted = shared + "/report.txt";
+    ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    test::writeFile(dir.file("victim.txt"), "earlier");
+    ASSERT_EQ(::symlink(dir.file("victim.txt").c_str(), planted.c_str()), 0);
+    ASSERT_EQ(::lchown(planted.c_str(), 65534, 65534), 0);
+    const test::Outcome planting = exportTo(planted);
+    EXPECT_EQ(planting.status, 2);
+    EXPECT_TRUE(contains(planting.err, "its link cannot be followed (Permission denied)"))
+        << planting.err;
+    EXPECT_EQ(test::readFile(dir.file("victim.txt")), "earlier");
+    EXPECT_TRUE(isLink(planted));
 }
 
 // As "| head -1" leaves it: other filters die of SIGPIPE without a word, and so does this one.
