@@ -266,7 +266,7 @@ private:
         else
             text += std::to_string(lines.size()) +
                     (lines.size() == 1 ? " difference from " : " differences from ") + file + "\n";
-        if (!sys::writeAll(console_.out, text))
+        if (!writeOutput(console_.out, text))
             throw Error(std::string("Cannot write the differences: ") + std::strerror(errno));
         if (notChecked > 0) {
             error(std::to_string(notChecked) + (notChecked == 1 ? " table was" : " tables were") +

@@ -77,35 +77,6 @@ std::string_view firstCharacters(std::string_view text, size_t count) {
     return text;
 }
 
-// The length of the UTF-8 sequence at text[i], 0 when the bytes there are not UTF-8 (overlong
-// forms and surrogates are not).
-size_t utf8Length(std::string_view text, size_t i) {
-    const auto byte = [&text](size_t at) -> unsigned {
-        return at < text.size() ? static_cast<unsigned char>(text[at]) : 0;
-    };
-    const auto within = [&byte](size_t at, unsigned low, unsigned high) {
-        return byte(at) >= low && byte(at) <= high;
-    };
-    const unsigned lead = byte(i);
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return within(i + 1, 0x80, 0xBF) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;
-        const unsigned high = lead == 0xED ? 0x9F : 0xBF;
-        return within(i + 1, low, high) && within(i + 2, 0x80, 0xBF) ? 3 : 0;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
-        const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;
-        return within(i + 1, low, high) && within(i + 2, 0x80, 0xBF) && within(i + 3, 0x80, 0xBF)
-                   ? 4
-                   : 0;
-    }
-    return 0;
-}
-
 } // namespace
 
 void catchInterruptions() {
@@ -192,7 +163,7 @@ std::string printable(std::string_view text) {
     out.reserve(text.size());
     size_t valid = 0; // where the run of UTF-8 not yet written starts
     for (size_t i = 0; i < text.size();) {
-        if (const size_t length = utf8Length(text, i)) {
+        if (const size_t length = report::utf8Length(text, i)) {
             i += length;
             continue;
         }

@@ -65,6 +65,48 @@ std::string Connection::serverVersion() const {
 
 namespace {
 
+// The MySQL server error for a TCP login without TLS where the server requires it, and the
+// client library's error for an authentication (caching_sha2_password, MySQL 8's default) that
+// needs a secure connection or an RSA key exchange.
+constexpr long insecureTransportProhibited = 3159;
+constexpr long authenticationPluginError = 2061;
+constexpr long databaseAccessDenied = 1044;
+constexpr long unknownDatabase = 1049;
+
+// Sentences that explain a refused login beyond the driver's text, each led by a blank: the
+// server wants an encrypted connection, its certificate was refused, or a value begins or ends
+// with a blank, which the driver drops. Empty when there is nothing to add.
+std::string loginFailureHints(const Login& login, const Error& refusal) {
+    std::string hints;
+    const std::string_view text = refusal.what();
+    if (refusal.nativeCode() == insecureTransportProhibited ||
+        (refusal.nativeCode() == authenticationPluginError &&
+         text.find("secure connection") != std::string_view::npos))
+        hints += " The server requires an encrypted connection.";
+    if ((login.tlsMode == TlsMode::verifyCa || login.tlsMode == TlsMode::verifyIdentity) &&
+        isCertificateRefusal(text))
+        hints += " The server's certificate could not be verified with the CA certificate "
+                 "file " +
+                 login.tlsCaFile + ".";
+    if (text.find(fingerprintMismatchText) != std::string_view::npos)
+        hints += " The login met another certificate than the check of the server just before "
+                 "it: someone may be in between, or the name leads to several servers with "
+                 "certificates of their own (verify-identity accepts any certificate of the CA "
+                 "issued for the name). Nothing of the login was sent.";
+    auto blankHint = [&hints](const std::string& value, const char* what, const char* outcome) {
+        if (hasOuterBlank(value))
+            hints += std::string(" The ") + what +
+                     " begins or ends with a blank, which the ODBC driver drops: " + outcome;
+    };
+    if (refusal.sqlState() == "28000") {
+        blankHint(login.user, "user name", "it cannot log in through this driver.");
+        blankHint(login.password, "password", "it cannot be sent as typed.");
+    }
+    if (refusal.nativeCode() == unknownDatabase || refusal.nativeCode() == databaseAccessDenied)
+        blankHint(login.database, "database name", "the server was asked for the name without it.");
+    return hints;
+}
+
 std::optional<std::string> textColumn(const odbc::Statement& stmt, SQLUSMALLINT column) {
     std::string value;
     char buffer[1024];

@@ -26,7 +26,8 @@ public:
 
     // Checks the login (checkLogin) and its CA file, then connects with its connection string
     // and TLS mode, within timeouts.openSeconds whatever the server does. A refused login's error
-    // carries loginFailureHints. A database name with a blank at an end, which the driver drops,
+    // says why where the driver does not: a certificate refused, a blank the driver dropped, a
+    // server that wants encryption. A database name with a blank at an end, which the driver drops,
     // is selected after the login as typed.
     void open(const Login& login);
     bool isOpen() const noexcept;

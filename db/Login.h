@@ -4,10 +4,6 @@
 #include <string>
 #include <string_view>
 
-namespace orv {
-class Error;
-}
-
 namespace orv::db {
 
 // How much a connection insists on encryption; the meanings of the MySQL clients' --ssl-mode.
@@ -63,11 +59,6 @@ std::string serverName(const Login& login);
 // value holding a NUL (which would end the connection string there), a port that is not empty
 // (the default port) nor a whole number from 1 to 65535, a CA file name with a blank at an end.
 void checkLogin(const Login& login);
-
-// Sentences that explain a refused login beyond the driver's text, each led by a blank: the
-// server wants an encrypted connection, its certificate was refused, or a value begins or ends
-// with a blank, which the driver drops. Empty when there is nothing to add.
-std::string loginFailureHints(const Login& login, const Error& refusal);
 
 // Whether a value begins or ends with a blank, which the driver drops.
 bool hasOuterBlank(std::string_view value);

@@ -133,9 +133,10 @@ std::string catalogueQuery(const std::vector<std::string_view>& names, bool deta
                                                     {"COLUMN_COMMENT", false},
                                                     {"GENERATION_EXPRESSION", true}}));
     query += " FROM information_schema.COLUMNS" + where + " AND PRIVILEGES LIKE '%select%'";
-    // Each table's own details in a row without a record.
+    // Each table's own details in a row with an empty record. A column's record is never empty,
+    // and is NULL only where the server could not make it (MySQL's MD5() is NULL in FIPS mode).
     if (details)
-        query += " UNION ALL SELECT TABLE_NAME, NULL, " +
+        query += " UNION ALL SELECT TABLE_NAME, '', " +
                  boundedDetails(detailsText(
                      {{"TABLE_TYPE", false}, {"ENGINE", true}, {"TABLE_COMMENT", false}})) +
                  " FROM information_schema.TABLES" + where;
@@ -336,8 +337,9 @@ struct Part {
 
 // Asks the driver to describe parts of tables: as many as the limits allow in one prepare,
 // joined, each told apart by its position in the result. A joined prepare that fails is split in
-// halves until each part's own error is found; while that is a lock wait, the halves do not wait
-// again, and a table found locked is not prepared again.
+// halves until each part's own error is found. Once a prepare has waited out a lock, no later one
+// of this reading waits (the halves, and later prepares that meet the lock again, a view of the
+// locked table for one, fail at once), and a table found locked is not prepared again.
 class Describer {
 public:
     Describer(Connection& connection, const std::vector<std::string>& tables)
@@ -375,6 +377,13 @@ public:
     }
 
     size_t prepares() const noexcept { return prepares_; }
+
+    // Puts the session's wait for locks back once the reading is done.
+    void finish() {
+        if (noWait_)
+            setLockWait(connection_, lockWaitSeconds);
+        noWait_ = false;
+    }
 
     // The length of a part's text in a query, near enough to keep within the limit.
     static size_t partLength(const Part& part) {
@@ -426,24 +435,19 @@ private:
         } catch (const Error& e) {
             if (isConnectionLost(e))
                 throw;
+            if (e.nativeCode() == lockWaitTimeoutError && !noWait_) {
+                setLockWait(connection_, 0);
+                noWait_ = true;
+            }
             if (batch.size() == 1) {
                 results[batch[0]].error = e;
                 if (e.nativeCode() == lockWaitTimeoutError)
                     locked_.emplace(parts[batch[0]].table, e);
                 return;
             }
-            const bool stopWaiting = e.nativeCode() == lockWaitTimeoutError && !noWait_;
-            if (stopWaiting) {
-                setLockWait(connection_, 0);
-                noWait_ = true;
-            }
             const size_t half = batch.size() / 2;
             describeBatch(parts, results, batch.first(half));
             describeBatch(parts, results, batch.subspan(half));
-            if (stopWaiting) {
-                setLockWait(connection_, lockWaitSeconds);
-                noWait_ = false;
-            }
             return;
         }
         auto next = fields.begin();
@@ -627,12 +631,14 @@ void ColumnReader::State::takeCatalogueRow(std::string_view name,
     const std::optional<std::uint32_t> t = find(name);
     if (!t)
         return;
-    if (!recordText) { // a table's own details
+    if (recordText && recordText->empty()) { // a table's own details
         if (details && detailsText)
             tableDetails[*t] = db::tableDetails(*detailsText);
         return;
     }
-    std::string_view text = *recordText;
+    // A column without a record makes its table unreadable here, so that the driver describes
+    // it rather than the catalogue without that column.
+    std::string_view text = recordText.value_or(std::string_view());
     Table& table = tables[*t];
     ColumnRecord record;
     if (table.unreadable || !takeRecord(text, record) || !text.empty()) {
@@ -887,6 +893,7 @@ void ColumnReader::State::describe() {
                 session.verdicts.insert_or_assign(groups[g].key, verdicts[g]);
             }
     }
+    describer.finish();
 }
 
 TableColumns ColumnReader::State::answer(size_t index) {

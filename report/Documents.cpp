@@ -12,34 +12,6 @@ void appendHexByte(std::string& out, unsigned char c) {
     out.append("\\x").append(1, hexDigits[c >> 4]).append(1, hexDigits[c & 0xF]);
 }
 
-// The length of the valid UTF-8 sequence at text[i], 0 when the bytes there are not one.
-size_t utf8Length(std::string_view text, size_t i) {
-    const auto first = static_cast<unsigned char>(text[i]);
-    if (first < 0x80)
-        return 1;
-    size_t length = 0;
-    unsigned long smallest = 0, point = 0;
-    if ((first & 0xE0) == 0xC0)
-        length = 2, smallest = 0x80, point = first & 0x1F;
-    else if ((first & 0xF0) == 0xE0)
-        length = 3, smallest = 0x800, point = first & 0x0F;
-    else if ((first & 0xF8) == 0xF0)
-        length = 4, smallest = 0x10000, point = first & 0x07;
-    else
-        return 0;
-    if (i + length > text.size())
-        return 0;
-    for (size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        point = point << 6 | (next & 0x3F);
-    }
-    if (point < smallest || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-        return 0;
-    return length;
-}
-
 bool isAsciiAlnum(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }

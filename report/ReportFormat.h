@@ -56,6 +56,10 @@ std::string escapedName(std::string_view name);
 // there is none.
 size_t controlLength(std::string_view text, size_t at);
 
+// The length in bytes of the UTF-8 character at text[at], 0 when the bytes there are not one
+// (overlong forms, surrogates and code points past U+10FFFF are not).
+size_t utf8Length(std::string_view text, size_t at);
+
 // The type text of a column: its type word, with the size or precision where it has one.
 std::string typeText(const db::Field& field);
 

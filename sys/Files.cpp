@@ -160,6 +160,15 @@ int followLinks(const std::string& path, std::string& target) {
             return 0;
         if (links == maxLinks)
             return ELOOP;
+        // As the kernel follows links for everyone else (fs.protected_symlinks, on by default):
+        // in a sticky folder that everyone may write, such as /tmp, only a link of the process's
+        // own user or of the folder's owner, so that nobody can plant one there that leads to a
+        // file of the user's.
+        struct stat folder {};
+        if (::stat(folderOf(target).c_str(), &folder) == 0 &&
+            (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) &&
+            info.st_uid != ::geteuid() && info.st_uid != folder.st_uid)
+            return EACCES;
         std::string text(static_cast<size_t>(info.st_size > 0 ? info.st_size : 256), '\0');
         for (;;) {
             const ssize_t length = ::readlink(target.c_str(), text.data(), text.size());

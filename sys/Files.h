@@ -49,8 +49,10 @@ std::string nameOf(const std::string& path);
 // link, or names nothing yet. A link's text is taken from the link's own folder, as the kernel
 // takes it, and the path is never made absolute, so links below folders deeper than PATH_MAX
 // are followed too. A path under /dev or /proc ends the walk: the kernel's links there
-// (/dev/stdout, /proc/self/fd/1) stand for open descriptors, not for files. Returns 0, or the
-// errno that stopped it: ENOENT for a link to nothing, ELOOP for links that never end.
+// (/dev/stdout, /proc/self/fd/1) stand for open descriptors, not for files. A link another user
+// put in a sticky folder everyone may write is not followed, as the kernel does not follow it.
+// Returns 0, or the errno that stopped it: ENOENT for a link to nothing, ELOOP for links that
+// never end, EACCES for such a link.
 int followLinks(const std::string& path, std::string& target);
 
 // Whether the path is a symbolic link.

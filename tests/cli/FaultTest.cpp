@@ -57,6 +57,28 @@ TEST_F(CliFault, LockedTablesNeitherStallTheExportNorEndIt) {
     EXPECT_TRUE(contains(report, "Table Name : t5    Total Fields : 3\r\n"));
 }
 
+TEST_F(CliFault, ALockedTableCostsOneWaitThoughItsViewIsPreparedLater) {
+    // The locked table alone has a column of its type, so the driver is asked about it first;
+    // its view is asked about in a later statement, behind 60 other views.
+    test::recreateDatabase("fault_lock_once");
+    test::createTables("fault_lock_once", 1);
+    std::string statements = "USE fault_lock_once; CREATE TABLE odd (y year);"
+                             "CREATE VIEW odd_v AS SELECT * FROM odd;";
+    for (int i = 10; i < 70; ++i)
+        statements += "CREATE VIEW a" + std::to_string(i) + " AS SELECT * FROM t1;";
+    test::sql(statements);
+    test::TableLock lock("fault_lock_once", "odd");
+    const auto started = Clock::now();
+    test::Outcome run =
+        test::runExport(test::withLogin("fault_lock_once", {"--all", "-o", dir.file("r.txt")}));
+    // One wait of 5 s, not one for each statement that meets the lock.
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(9));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(contains(run.err, "table `odd_v`: ")) << run.err;
+    EXPECT_TRUE(
+        contains(test::readFile(dir.file("r.txt")), "Table Name : a69    Total Fields : 3\r\n"));
+}
+
 TEST_F(CliFault, CtrlCEndsAtOnceBehindALockAndLeavesNoSpoolEvenTwice) {
     test::recreateDatabase("fault_stop");
     test::createTables("fault_stop", 3);
@@ -269,15 +291,39 @@ TEST_F(CliFault, AReportIsReplacedOnlyAsTheShellWouldReplaceIt) {
     EXPECT_EQ(info.st_gid, 65534u);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
     EXPECT_TRUE(contains(test::readFile(dir.file("users.txt")), "Table Name : t    "));
+
+    // A link another user put in a folder everyone may write, as /tmp, is not followed, as the
+    // kernel does not follow it for the shell (fs.protected_symlinks, on by default).
+    const std::string shared = dir.file("shared"), planted = shared + "/report.txt";
+    ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    test::writeFile(dir.file("victim.txt"), "earlier");
+    ASSERT_EQ(::symlink(dir.file("victim.txt").c_str(), planted.c_str()), 0);
+    ASSERT_EQ(::lchown(planted.c_str(), 65534, 65534), 0);
+    const test::Outcome planting = exportTo(planted);
+    EXPECT_EQ(planting.status, 2);
+    EXPECT_TRUE(contains(planting.err, "its link cannot be followed (Permission denied)"))
+        << planting.err;
+    EXPECT_EQ(test::readFile(dir.file("victim.txt")), "earlier");
+    EXPECT_TRUE(isLink(planted));
 }
 
 // As "| head -1" leaves it: other filters die of SIGPIPE without a word, and so does this one.
 TEST_F(CliFault, AReaderThatStopsReadingEndsTheCommandQuietly) {
     test::recreateDatabase("fault_pipe");
     test::sql("USE fault_pipe; CREATE TABLE t (id int);");
+    // A check prints its differences to the same closed pipe.
+    test::TempDir records;
     ::setenv("TMPDIR", dir.path().c_str(), 1);
-    for (const char* what : {"--list", "--all", "--help"}) {
+    const std::string earlier = records.file("earlier.txt");
+    ASSERT_EQ(test::runExport(test::withLogin("fault_pipe", {"--all", "-o", earlier})).status, 0);
+    test::sql("ALTER TABLE fault_pipe.t ADD COLUMN added int;");
+    const std::string check = "--check=" + earlier;
+    for (const std::string& what :
+         {std::string("--list"), std::string("--all"), std::string("--help"), check}) {
         test::Launch launch = test::withLogin("fault_pipe", {what});
+        if (what == check)
+            launch.arguments.push_back("--all");
         launch.outputUnread = true;
         const test::Outcome run = test::runExport(launch);
         EXPECT_EQ(run.signal, SIGPIPE) << what << ": " << run.status << " " << run.err;
