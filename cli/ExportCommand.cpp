@@ -544,7 +544,7 @@ writes, without a display; or check that tables still have the structure a repor
 
 The login is the one Orvendel saved, with these values put over it:
       --server=HOST      server name or address
-      --port=PORT        TCP port, a whole number from 1 to 65535 (empty: 3306)
+      --port=PORT        TCP port, a whole number from 1 to 65535
       --user=NAME        user name
       --database=NAME    database
       --password-stdin   read the password from the first line of standard input

@@ -134,8 +134,19 @@ std::string markdownValue(std::string_view text) {
     return out;
 }
 
-// The cells of a table row, split at separators that are not escaped.
+// The text without the blanks at its ends.
+std::string_view trimmed(std::string_view text) {
+    const size_t first = text.find_first_not_of(' ');
+    return first == std::string_view::npos
+               ? std::string_view()
+               : text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The cells of a table row, split at separators that are not escaped. Blanks around a cell's
+// text are padding (a Markdown formatter may add more): blanks of the text itself are written
+// as "&#32;".
 std::vector<std::string> markdownCells(std::string_view row) {
+    row = trimmed(row);
     std::vector<std::string> cells;
     std::string cell;
     for (size_t i = 0; i < row.size(); ++i) {
@@ -150,16 +161,13 @@ std::vector<std::string> markdownCells(std::string_view row) {
         }
     }
     cells.push_back(std::move(cell));
-    // A row starts and ends with a separator; a cell holds its text between two blanks.
+    // A row starts and ends with a separator.
     if (cells.size() < 3 || !cells.front().empty() || !cells.back().empty())
         return {};
     cells.erase(cells.begin());
     cells.pop_back();
-    for (std::string& text : cells) {
-        if (text.size() < 2 || text.front() != ' ' || text.back() != ' ')
-            return {};
-        text = markdownValue(std::string_view(text).substr(1, text.size() - 2));
-    }
+    for (std::string& text : cells)
+        text = markdownValue(trimmed(text));
     return cells;
 }
 
