@@ -1,5 +1,6 @@
 #include "app/Dialogs.h"
 #include "app/Style.h"
+#include "db/Deadline.h"
 #include "sys/Files.h"
 #include "ui/AppContext.h"
 #include "ui/Form1.h"
@@ -8,6 +9,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,5 +90,11 @@ int main(int argc, char** argv) {
     // A window closed while the start-up still waited for the server ends the program too.
     if (orv::ui::waits().ending())
         return EXIT_SUCCESS;
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // A connection attempt given up at its deadline may still run inside the driver or OpenSSL:
+    // the libraries' exit handlers must not tear down what it is using. The settings are on disk
+    // already, written as they were typed.
+    if (orv::db::waitForAbandonedWork(std::chrono::milliseconds(0)) > 0)
+        std::_Exit(status);
+    return status;
 }
